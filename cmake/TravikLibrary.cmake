@@ -1,0 +1,16 @@
+# travik_library(<target> <folder> [DEPS ...])
+# One static library per subsystem folder; every .cpp directly in the folder belongs to it.
+function(travik_library target folder)
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${folder}/*.cpp")
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "/${excluded}$")
+  endforeach()
+  if(NOT sources)
+    # A subsystem with no code yet still gives a library to link against.
+    set(sources "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
+  endif()
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+endfunction()

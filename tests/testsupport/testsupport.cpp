@@ -1,0 +1,424 @@
+#include "testsupport/testsupport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace testsupport {
+
+namespace {
+
+std::string TmpBase() {
+    const char* t = std::getenv("TMPDIR");
+    return (t != nullptr && *t != '\0') ? t : "/tmp";
+}
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+
+bool PortAccepts(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+bool Alive(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, WNOHANG) == 0;
+}
+
+// Starts a server process whose output goes to `logPath`; it dies with the test.
+pid_t SpawnServer(const std::vector<std::string>& argv, const std::string& logPath) {
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) Fail("fork failed");
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+void StopServer(pid_t& pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+void WaitForPort(int port, pid_t pid, const std::string& what, const std::string& logPath) {
+    for (int i = 0; i < 1200; ++i) {
+        if (PortAccepts(port)) return;
+        if (!Alive(pid)) Fail(what + " ended at start-up:\n" + ReadFile(logPath));
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    Fail(what + " did not start listening:\n" + ReadFile(logPath));
+}
+
+std::string MariaDbTemplate() {
+    const std::string base = TmpBase() + "/travik-mariadb-template-" + std::to_string(::getuid());
+    const std::string ready = base + "/.ready";
+    const int lockFd = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) Fail("cannot create the template lock");
+    ::flock(lockFd, LOCK_EX);
+    if (!PathExists(ready)) {
+        RemoveTree(base);
+        std::filesystem::create_directories(base);
+        Process::Options o;
+        o.argv = {"/usr/bin/mariadb-install-db", "--no-defaults", "--datadir=" + base,
+                  "--auth-root-authentication-method=normal", "--skip-test-db",
+                  "--skip-name-resolve"};
+        if (::geteuid() == 0) o.argv.push_back("--user=root");
+        const ProcessResult r = Run(o, std::chrono::minutes(3));
+        if (r.exitStatus != 0) {
+            ::close(lockFd);
+            Fail("mariadb-install-db failed:\n" + r.out + r.err);
+        }
+        WriteFile(ready, "");
+    }
+    ::close(lockFd);
+    return base;
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::string& prefix) {
+    std::string pattern = TmpBase() + "/" + prefix + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("bind failed");
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) Fail("cannot write " + path);
+    out << contents;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void RemoveTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+Process::Process(const Options& options) {
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    if (options.captureOutput) {
+        if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+            Fail("pipe failed");
+    }
+    start_ = std::chrono::steady_clock::now();
+    pid_ = ::fork();
+    if (pid_ < 0) Fail("fork failed");
+    if (pid_ == 0) {
+        if (options.captureOutput) {
+            ::dup2(outPipe[1], 1);
+            ::dup2(errPipe[1], 2);
+        }
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0) ::dup2(devnull, 0);
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
+        for (const auto& name : options.unsetEnv) ::unsetenv(name.c_str());
+        for (const auto& [k, v] : options.env) ::setenv(k.c_str(), v.c_str(), 1);
+        ::signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        std::vector<char*> args;
+        for (const auto& a : options.argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    if (options.captureOutput) {
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        outFd_ = outPipe[0];
+        errFd_ = errPipe[0];
+    }
+}
+
+Process::~Process() {
+    if (!done_ && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (outFd_ >= 0) ::close(outFd_);
+    if (errFd_ >= 0) ::close(errFd_);
+}
+
+void Process::Signal(int signo) const {
+    if (!done_) ::kill(pid_, signo);
+}
+
+void Process::Drain(int timeoutMs) {
+    pollfd fds[2];
+    int n = 0;
+    if (outFd_ >= 0) fds[n++] = {outFd_, POLLIN, 0};
+    if (errFd_ >= 0) fds[n++] = {errFd_, POLLIN, 0};
+    if (n == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return;
+    }
+    if (::poll(fds, n, timeoutMs) <= 0) return;
+    for (int i = 0; i < n; ++i) {
+        if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        char buf[65536];
+        const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
+        std::string& sink = fds[i].fd == outFd_ ? out_ : err_;
+        if (got > 0) {
+            sink.append(buf, static_cast<std::size_t>(got));
+        } else {
+            ::close(fds[i].fd);
+            (fds[i].fd == outFd_ ? outFd_ : errFd_) = -1;
+        }
+    }
+}
+
+const std::string& Process::OutputSoFar() {
+    Drain(0);
+    return out_;
+}
+
+ProcessResult Process::Wait(std::chrono::milliseconds timeout) {
+    if (done_) return result_;
+    const auto deadline = start_ + timeout;
+    int status = 0;
+    bool exited = false;
+    while (!exited) {
+        Drain(10);
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            exited = true;
+        } else if (std::chrono::steady_clock::now() > deadline) {
+            result_.timedOut = true;
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            exited = true;
+        }
+    }
+    result_.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start_);
+    while (outFd_ >= 0 || errFd_ >= 0) Drain(100);
+    result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result_.out = out_;
+    result_.err = err_;
+    done_ = true;
+    return result_;
+}
+
+ProcessResult Run(const Process::Options& options, std::chrono::milliseconds timeout) {
+    Process p(options);
+    return p.Wait(timeout);
+}
+
+MariaDbServer::MariaDbServer() : MariaDbServer(Options{}) {}
+
+MariaDbServer::MariaDbServer(const Options& options) {
+    const std::string tmpl = MariaDbTemplate();
+    dir_ = std::make_unique<TempDir>("travik-mariadb");
+    dataDir_ = dir_->path() + "/data";
+    const ProcessResult copy = Run({.argv = {"cp", "-a", tmpl, dataDir_}});
+    if (copy.exitStatus != 0) Fail("cannot copy the MariaDB template: " + copy.err);
+    ::unlink((dataDir_ + "/.ready").c_str());
+
+    std::string init =
+        "CREATE USER IF NOT EXISTS 'admin'@'%' IDENTIFIED BY 'admin';\n"
+        "GRANT ALL PRIVILEGES ON *.* TO 'admin'@'%' WITH GRANT OPTION;\n";
+    init += options.initSql;
+    WriteFile(dir_->path() + "/init.sql", init);
+
+    port_ = FreePort();
+    std::vector<std::string> argv = {
+        "/usr/sbin/mariadbd", "--no-defaults", "--datadir=" + dataDir_,
+        "--port=" + std::to_string(port_), "--bind-address=127.0.0.1",
+        "--socket=" + dir_->path() + "/mysqld.sock", "--pid-file=" + dir_->path() + "/mysqld.pid",
+        "--log-error=" + errorLogPath(), "--skip-name-resolve", "--innodb-buffer-pool-size=32M",
+        "--innodb-log-file-size=16M", "--skip-log-bin", "--performance-schema=OFF",
+        "--init-file=" + dir_->path() + "/init.sql"};
+    if (options.generalLog) {
+        argv.push_back("--general-log=1");
+        argv.push_back("--general-log-file=" + generalLogPath());
+        argv.push_back("--log-output=FILE");
+    }
+    if (::geteuid() == 0) argv.push_back("--user=root");
+    for (const auto& a : options.extraArgs) argv.push_back(a);
+    pid_ = SpawnServer(argv, dir_->path() + "/console.log");
+    try {
+        WaitForPort(port_, pid_, "mariadbd", errorLogPath());
+    } catch (...) {
+        StopServer(pid_);
+        throw;
+    }
+}
+
+MariaDbServer::~MariaDbServer() { Stop(); }
+
+void MariaDbServer::Stop() { StopServer(pid_); }
+
+std::string MariaDbServer::GeneralLog() const { return ReadFile(generalLogPath()); }
+
+std::vector<MariaDbServer::LogEntry> MariaDbServer::LoggedEntries() const {
+    // An entry: [yymmdd hh:mm:ss]\t<spaces><id> <Command>\t<argument>; a statement of
+    // several lines continues on the following lines.
+    static const std::regex entry(R"(^(?:\d{6}\s+\d{1,2}:\d{2}:\d{2})?\t\s*(\d+) ([A-Za-z][A-Za-z ]*)\t?(.*)$)");
+    std::vector<LogEntry> entries;
+    std::istringstream in(GeneralLog());
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (std::regex_match(line, m, entry)) {
+            header = false;
+            entries.push_back({std::stol(m[1]), m[2], m[3]});
+        } else if (!header && !entries.empty()) {
+            if (line.rfind("/usr/sbin/mariadbd", 0) == 0 || line.rfind("Tcp port:", 0) == 0 ||
+                line.rfind("Time\t", 0) == 0)
+                continue;
+            entries.back().argument += "\n" + line;
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> MariaDbServer::LoggedQueries() const {
+    std::vector<std::string> queries;
+    for (const auto& e : LoggedEntries())
+        if (e.command == "Query") queries.push_back(e.argument);
+    return queries;
+}
+
+NginxServer::NginxServer(const std::string& root, const std::string& extraServerConfig) {
+    dir_ = std::make_unique<TempDir>("travik-nginx");
+    const std::string d = dir_->path();
+    port_ = FreePort();
+    std::string conf;
+    if (::geteuid() == 0) conf += "user root;\n";
+    conf += "daemon off;\nmaster_process off;\nworker_processes 1;\n";
+    conf += "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log;\n";
+    conf += "events { worker_connections 64; }\n";
+    conf += "http {\n";
+    conf += "  default_type application/octet-stream;\n";
+    conf += "  log_format travik '$request_method|$request_uri|$http_range|$status|$body_bytes_sent';\n";
+    conf += "  access_log " + d + "/access.log travik;\n";
+    for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        conf += std::string("  ") + t + "_temp_path " + d + "/" + t + ";\n";
+    conf += "  sendfile on;\n  keepalive_timeout 5;\n";
+    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n";
+    conf += "    root " + root + ";\n" + extraServerConfig + "\n  }\n}\n";
+    WriteFile(d + "/nginx.conf", conf);
+    pid_ = SpawnServer({"/usr/sbin/nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
+                       d + "/console.log");
+    try {
+        WaitForPort(port_, pid_, "nginx", d + "/error.log");
+    } catch (...) {
+        StopServer(pid_);
+        throw;
+    }
+}
+
+NginxServer::~NginxServer() { StopServer(pid_); }
+
+std::string NginxServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + (path.empty() || path[0] != '/' ? "/" : "") +
+           path;
+}
+
+std::string NginxServer::accessLogPath() const { return dir_->path() + "/access.log"; }
+
+std::vector<NginxServer::LogEntry> NginxServer::AccessLog() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<LogEntry> entries;
+    std::istringstream in(ReadFile(accessLogPath()));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::size_t start = 0;
+        for (;;) {
+            const auto bar = line.find('|', start);
+            f.push_back(line.substr(start, bar - start));
+            if (bar == std::string::npos) break;
+            start = bar + 1;
+        }
+        if (f.size() != 5) continue;
+        entries.push_back({f[0], f[1], f[2] == "-" ? "" : f[2], f[3], f[4]});
+    }
+    return entries;
+}
+
+std::string AgentBinary() {
+#ifdef TRAVIK_AGENT_BINARY
+    return TRAVIK_AGENT_BINARY;
+#else
+    const char* p = std::getenv("TRAVIK_AGENT_BINARY");
+    return p != nullptr ? p : "TravikVersoes";
+#endif
+}
+
+}  // namespace testsupport

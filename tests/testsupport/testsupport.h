@@ -1,0 +1,154 @@
+// Test helpers: temporary folders, free loopback ports, child processes, and real
+// MariaDB and nginx servers started on 127.0.0.1 with private data folders.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "travik");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int FreePort();
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);
+bool PathExists(const std::string& path);
+void RemoveTree(const std::string& path);
+
+struct ProcessResult {
+    int exitStatus = -1;  // exit code, or 128 + signal number
+    std::string out;
+    std::string err;
+    std::chrono::milliseconds elapsed{0};
+    bool timedOut = false;
+};
+
+// A child process with captured standard output and error.
+class Process {
+public:
+    struct Options {
+        std::vector<std::string> argv;
+        std::map<std::string, std::string> env;  // added to (or replacing) the parent's
+        std::vector<std::string> unsetEnv;
+        std::string cwd;
+        bool captureOutput = true;
+    };
+    explicit Process(const Options& options);
+    ~Process();  // kills a child that still runs
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void Signal(int signo) const;
+    // Waits for the end (killing the child after `timeout`) and collects its output.
+    ProcessResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(120));
+    // Output captured so far (reads what is available without waiting).
+    const std::string& OutputSoFar();
+
+private:
+    void Drain(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    std::string out_;
+    std::string err_;
+    std::chrono::steady_clock::time_point start_;
+    bool done_ = false;
+    ProcessResult result_;
+};
+
+// Runs a command to its end.
+ProcessResult Run(const Process::Options& options,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(120));
+
+// A private MariaDB server on 127.0.0.1. The first use on a machine initialises a data
+// folder template (kept in $TMPDIR); each server copies it, so starting takes a second.
+// An administrator account `admin`/`admin` (native password, any host) exists.
+class MariaDbServer {
+public:
+    struct Options {
+        std::vector<std::string> extraArgs;  // e.g. "--max-allowed-packet=64M"
+        std::string initSql;                  // statements run at start-up (init-file)
+        bool generalLog = true;               // statements logged to generalLogPath()
+    };
+    MariaDbServer();
+    explicit MariaDbServer(const Options& options);
+    ~MariaDbServer();
+    MariaDbServer(const MariaDbServer&) = delete;
+    MariaDbServer& operator=(const MariaDbServer&) = delete;
+
+    int port() const { return port_; }
+    const std::string& dataDir() const { return dataDir_; }
+    std::string generalLogPath() const { return dataDir_ + "/general.log"; }
+    std::string errorLogPath() const { return dataDir_ + "/error.log"; }
+    // Contents of the general log (statements as the server received them).
+    std::string GeneralLog() const;
+    struct LogEntry {
+        long connection = 0;
+        std::string command;   // "Connect", "Query", "Init DB", "Quit", ...
+        std::string argument;  // the statement for "Query" (lines joined with "\n")
+    };
+    std::vector<LogEntry> LoggedEntries() const;
+    // Just the statements of the Query entries, in order.
+    std::vector<std::string> LoggedQueries() const;
+    void Stop();
+
+    static constexpr const char* kAdminUser = "admin";
+    static constexpr const char* kAdminPassword = "admin";
+
+private:
+    std::string dataDir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+    std::unique_ptr<TempDir> dir_;
+};
+
+// A private nginx serving `root` on 127.0.0.1; its access log records each request
+// with the Range header and status.
+class NginxServer {
+public:
+    explicit NginxServer(const std::string& root, const std::string& extraServerConfig = "");
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    int port() const { return port_; }
+    std::string url(const std::string& path) const;
+    struct LogEntry {
+        std::string method, uri, range, status, bytesSent;
+    };
+    // Access log lines so far (waits briefly for nginx to write them).
+    std::vector<LogEntry> AccessLog() const;
+    std::string accessLogPath() const;
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// Path of the agent binary built with the tests.
+std::string AgentBinary();
+
+}  // namespace testsupport
