@@ -1,6 +1,7 @@
 // The test servers themselves: they start on loopback, and their logs read back.
 #include <gtest/gtest.h>
 
+#include "testsupport/ScriptedServer.h"
 #include "testsupport/testsupport.h"
 
 TEST(TestServers, NginxServesAndLogsRanges) {
@@ -23,4 +24,17 @@ TEST(TestServers, MariaDbRunsItsInitialStatementsAndLogs) {
     EXPECT_GT(db.port(), 0);
     EXPECT_TRUE(testsupport::PathExists(db.dataDir() + "/smoke"));
     EXPECT_TRUE(testsupport::PathExists(db.generalLogPath()));
+}
+
+TEST(TestServers, ScriptedServerRunsItsScriptPerConnection) {
+    testsupport::ScriptedServer server([](testsupport::ScriptedConnection& c, int index) {
+        const std::string request = c.RecvUntil("\r\n\r\n");
+        c.Send("HTTP/1.0 200 OK\r\n\r\nconnection " + std::to_string(index) + " got " +
+               std::to_string(request.size()));
+    });
+    for (int i = 0; i < 2; ++i) {
+        const auto r = testsupport::Run({.argv = {"curl", "-s", "-0", server.url("/x")}});
+        EXPECT_EQ(r.out.rfind("connection " + std::to_string(i) + " got ", 0), 0u) << r.out;
+    }
+    EXPECT_EQ(server.connections(), 2);
 }

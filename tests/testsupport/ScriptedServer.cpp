@@ -1,0 +1,141 @@
+#include "testsupport/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace testsupport {
+
+ScriptedConnection::~ScriptedConnection() { Close(); }
+
+bool ScriptedConnection::Send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+namespace {
+
+// Appends what arrives within `timeout` to `buffer`; false at the end of the stream.
+bool ReadSome(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+    char chunk[65536];
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) return false;
+    buffer.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+}  // namespace
+
+std::string ScriptedConnection::Recv(std::size_t count, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pending_.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !ReadSome(fd_, pending_, left)) break;
+    }
+    const std::string out = pending_.substr(0, count);
+    pending_.erase(0, out.size());
+    return out;
+}
+
+std::string ScriptedConnection::RecvUntil(const std::string& delimiter,
+                                          std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::size_t found;
+    while ((found = pending_.find(delimiter)) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !ReadSome(fd_, pending_, left)) {
+            std::string out;
+            out.swap(pending_);
+            return out;
+        }
+    }
+    const std::string out = pending_.substr(0, found + delimiter.size());
+    pending_.erase(0, out.size());
+    return out;
+}
+
+std::string ScriptedConnection::RecvAll(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !ReadSome(fd_, pending_, left)) break;
+    }
+    std::string out;
+    out.swap(pending_);
+    return out;
+}
+
+void ScriptedConnection::ShutdownWrite() {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
+void ScriptedConnection::Reset() {
+    if (fd_ < 0) return;
+    linger l{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    Close();
+}
+
+void ScriptedConnection::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listenFd_, 16) != 0)
+        throw std::runtime_error("scripted server: cannot listen");
+    socklen_t len = sizeof a;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+    stop_ = true;
+    acceptor_.join();
+    ::close(listenFd_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& t : workers_) t.join();
+}
+
+std::string ScriptedServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void ScriptedServer::AcceptLoop() {
+    while (!stop_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        const int index = accepted_++;
+        std::lock_guard<std::mutex> lock(mutex_);
+        workers_.emplace_back([this, fd, index] {
+            ScriptedConnection connection(fd);
+            script_(connection, index);
+        });
+    }
+}
+
+}  // namespace testsupport
