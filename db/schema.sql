@@ -1,0 +1,40 @@
+-- Update database of TravikVersoes: the database `atualizacaodb`, the account the agent
+-- logs in with, and the two tables the agent uses. Run it as an administrator, e.g. with
+-- the server's --init-file option or any client session; it can be run again safely.
+CREATE DATABASE IF NOT EXISTS atualizacaodb CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
+
+-- One row per client, system and machine: the version each installation reported last.
+CREATE TABLE IF NOT EXISTS atualizacaodb.controle_versao (
+  codigo_cliente INT NOT NULL,
+  id_sistema INT NOT NULL,
+  cpu VARCHAR(32) NOT NULL DEFAULT '',
+  versao TEXT NOT NULL,
+  data_hora_atualizacao DATETIME NOT NULL,
+  PRIMARY KEY (codigo_cliente, id_sistema, cpu)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- One row per published version of a system: for every client (codigo_cliente 0) or for
+-- one client. The agent compares the composite number built from the four parts.
+CREATE TABLE IF NOT EXISTS atualizacaodb.versao (
+  id INT NOT NULL AUTO_INCREMENT,
+  id_sistema INT NOT NULL,
+  codigo_cliente INT NOT NULL DEFAULT 0,
+  v_major INT UNSIGNED NOT NULL DEFAULT 0,
+  v_minor INT UNSIGNED NOT NULL DEFAULT 0,
+  v_release INT UNSIGNED NOT NULL DEFAULT 0,
+  v_build INT UNSIGNED NOT NULL DEFAULT 0,
+  link_sistema VARCHAR(1024) NOT NULL,
+  md5_arquivo CHAR(32) NOT NULL,
+  nome_versao VARCHAR(255) NOT NULL,
+  PRIMARY KEY (id),
+  KEY versao_sistema_cliente (id_sistema, codigo_cliente)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci;
+
+-- The agent's account. It records its row with REPLACE (INSERT and DELETE) and reads the
+-- published versions; the password is the one compiled into the agent.
+CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED BY '58rtm36@';
+CREATE USER IF NOT EXISTS 'atualizacaodb'@'localhost' IDENTIFIED BY '58rtm36@';
+GRANT SELECT, INSERT, DELETE ON atualizacaodb.controle_versao TO 'atualizacaodb'@'%';
+GRANT SELECT, INSERT, DELETE ON atualizacaodb.controle_versao TO 'atualizacaodb'@'localhost';
+GRANT SELECT ON atualizacaodb.versao TO 'atualizacaodb'@'%';
+GRANT SELECT ON atualizacaodb.versao TO 'atualizacaodb'@'localhost';
