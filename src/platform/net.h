@@ -105,4 +105,17 @@ long BytesAvailable(socket_t s);
 int WaitReadable(socket_t s, int timeoutMs);
 int WaitWritable(socket_t s, int timeoutMs);
 
+// An IPv4 stream socket; kInvalidSocket on failure (LastError() tells).
+socket_t CreateTcpSocketIPv4();
+// IPv4 address (network byte order) of `host`: a dotted address is taken as is, else the
+// first address of a name lookup. 0 on success, else the resolver's own result code.
+int ResolveIPv4(const std::string& host, std::uint32_t& address);
+// connect() to an IPv4 address (network byte order) and port; 0, or -1 with LastError().
+int ConnectIPv4(socket_t s, std::uint32_t address, std::uint16_t port);
+// TCP_NODELAY and SO_KEEPALIVE; 0 on success.
+int SetNoDelay(socket_t s, bool on);
+int SetKeepAlive(socket_t s, bool on);
+// Ends the sending direction (the peer reads the end of the stream).
+int ShutdownSend(socket_t s);
+
 }  // namespace platform::net

@@ -124,4 +124,43 @@ int Wait(socket_t s, short events, int timeoutMs) {
 int WaitReadable(socket_t s, int timeoutMs) { return Wait(s, POLLIN, timeoutMs); }
 int WaitWritable(socket_t s, int timeoutMs) { return Wait(s, POLLOUT, timeoutMs); }
 
+socket_t CreateTcpSocketIPv4() { return ::socket(AF_INET, SOCK_STREAM, 0); }
+
+int ResolveIPv4(const std::string& host, std::uint32_t& address) {
+    in_addr dotted{};
+    if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
+        address = dotted.s_addr;
+        return 0;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0) return rc;
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(found);
+    return 0;
+}
+
+int ConnectIPv4(socket_t s, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = address;
+    return ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+int SetNoDelay(socket_t s, bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+}
+
+int SetKeepAlive(socket_t s, bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &value, sizeof value);
+}
+
+int ShutdownSend(socket_t s) { return ::shutdown(s, SHUT_WR); }
+
 }  // namespace platform::net
