@@ -117,5 +117,7 @@ int SetNoDelay(socket_t s, bool on);
 int SetKeepAlive(socket_t s, bool on);
 // Ends the sending direction (the peer reads the end of the stream).
 int ShutdownSend(socket_t s);
+// The system's receive or send time-out in milliseconds (0 = none); 0 on success.
+int SetTimeoutOption(socket_t s, bool receive, int timeoutMs);
 
 }  // namespace platform::net

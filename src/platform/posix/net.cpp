@@ -98,13 +98,30 @@ int SetNonBlocking(socket_t s, bool nonBlocking) {
     return wanted == flags ? 0 : ::fcntl(s, F_SETFL, wanted);
 }
 
+namespace {
+
+// Calls on a closed handle fail as "not a socket", as Winsock reports them (poll() would
+// otherwise ignore a negative descriptor and just wait).
+bool NotASocket(socket_t s) {
+    if (s != kInvalidSocket) return false;
+    errno = ENOTSOCK;
+    return true;
+}
+
+}  // namespace
+
 long Send(socket_t s, const void* data, std::size_t size) {
+    if (NotASocket(s)) return -1;
     return ::send(s, data, size, MSG_NOSIGNAL);
 }
 
-long Recv(socket_t s, void* data, std::size_t size) { return ::recv(s, data, size, 0); }
+long Recv(socket_t s, void* data, std::size_t size) {
+    if (NotASocket(s)) return -1;
+    return ::recv(s, data, size, 0);
+}
 
 long BytesAvailable(socket_t s) {
+    if (NotASocket(s)) return -1;
     int n = 0;
     if (::ioctl(s, FIONREAD, &n) != 0) return -1;
     return n;
@@ -114,6 +131,7 @@ namespace {
 
 int Wait(socket_t s, short events, int timeoutMs) {
     // A signal (the close request) interrupts the wait; the caller sees EINTR and decides.
+    if (NotASocket(s)) return -1;
     pollfd p{s, events, 0};
     const int r = ::poll(&p, 1, timeoutMs);
     return r > 0 ? 1 : r;
@@ -162,5 +180,12 @@ int SetKeepAlive(socket_t s, bool on) {
 }
 
 int ShutdownSend(socket_t s) { return ::shutdown(s, SHUT_WR); }
+
+int SetTimeoutOption(socket_t s, bool receive, int timeoutMs) {
+    timeval tv{};
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    return ::setsockopt(s, SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO, &tv, sizeof tv);
+}
 
 }  // namespace platform::net
