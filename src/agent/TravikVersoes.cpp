@@ -1,2 +1,16 @@
-// Program entry of the update agent (placeholder until the main form exists).
-int main() { return 0; }
+// Program entry of the update agent: the application object, the main form, the loop.
+#include "agent/uTravikVersoes.h"
+#include "platform/application.h"
+
+int main(int argc, char** argv) {
+    auto& application = platform::Application::Instance();
+    application.Initialize(argc, argv);
+    application.MainFormOnTaskBar = true;
+    int exitCode = 0;
+    {
+        agent::TfTravikVersoes fTravikVersoes(application);
+        application.Run();
+        exitCode = application.ExitCode();
+    }
+    return exitCode;
+}

@@ -1,0 +1,23 @@
+// Run-time settings of the agent taken from the environment: the delay before the
+// update run and the update database's address.
+#pragma once
+
+#include <string>
+
+namespace agent {
+
+// TRAVIK_START_DELAY_MS, default 5000.
+unsigned StartDelayMilliseconds();
+
+struct DatabaseAddress {
+    std::string host;
+    int port = 3306;
+};
+
+// TRAVIK_DB_HOST ("host" or "host:port", "[v6address]:port"), else the host compiled
+// into the agent; port 3306 when none is given. An unusable port raises.
+DatabaseAddress UpdateDatabaseAddress();
+// The same rule applied to one text.
+DatabaseAddress ParseDatabaseAddress(const std::string& text);
+
+}  // namespace agent

@@ -1,0 +1,12 @@
+// Environment variables of the process.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The variable's value, or nothing when it is not set.
+std::optional<std::string> GetEnvironmentVariable(const std::string& name);
+
+}  // namespace platform
