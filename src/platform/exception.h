@@ -23,6 +23,12 @@ public:
     EAbort() : Exception("Operation aborted") {}
 };
 
+// An operation that a derived class must provide was called on its base.
+class EAbstractError : public Exception {
+public:
+    EAbstractError() : Exception("Abstract Error") {}
+};
+
 // File stream failures: "Cannot open file "%s". %s" and "Cannot create file "%s". %s".
 class EFOpenError : public Exception {
 public:

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/stream.h"
+
 namespace platform::fs {
 
 #if defined(_WIN32)
@@ -46,7 +48,7 @@ enum class ShareMode {
     Exclusive,  // no one else may open it
 };
 
-enum class SeekOrigin { Begin, Current, End };
+using platform::SeekOrigin;
 
 // A file opened with a sharing mode. On POSIX the sharing mode is an advisory lock:
 // Exclusive takes an exclusive lock, the others a shared one, so an exclusive open fails
@@ -54,22 +56,22 @@ enum class SeekOrigin { Begin, Current, End };
 // Opening fails with EFCreateError ("Cannot create file "%s". %s") for Create and with
 // EFOpenError ("Cannot open file "%s". %s") otherwise; read and write failures raise
 // EInOutError.
-class FileStream {
+class FileStream : public Stream {
 public:
     FileStream(const std::string& path, OpenMode mode, ShareMode share);
-    ~FileStream();
+    ~FileStream() override;
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
     FileStream(FileStream&& other) noexcept;
     FileStream& operator=(FileStream&& other) noexcept;
 
     // Reads up to `count` bytes; returns the number read, 0 at the end of the file.
-    std::size_t Read(void* buffer, std::size_t count);
+    std::size_t Read(void* buffer, std::size_t count) override;
     // Writes all `count` bytes or raises.
-    void Write(const void* buffer, std::size_t count);
-    std::int64_t Seek(std::int64_t offset, SeekOrigin origin);
-    std::int64_t Position() const;
-    std::int64_t Size() const;
+    void Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+    std::int64_t Position() const override;
+    std::int64_t Size() const override;
     void SetSize(std::int64_t size);
     // Pushes written data to the device.
     void Flush();
