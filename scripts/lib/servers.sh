@@ -2,8 +2,9 @@
 # the agent by hand. Source this file, then:
 #   servers_start <folder> <web root> [sql file ...]
 #       starts both servers with their data, logs and configuration in <folder>; the SQL
-#       files run at the database server's start (as --init-file). Sets MARIADB_PORT,
-#       NGINX_PORT, MARIADB_GENERAL_LOG and NGINX_ACCESS_LOG.
+#       files run at the database server's start (as --init-file), with @NGINX_PORT@ in
+#       them replaced by the web server's port. Sets MARIADB_PORT, NGINX_PORT,
+#       MARIADB_GENERAL_LOG and NGINX_ACCESS_LOG.
 #   servers_stop
 #       stops what servers_start started (safe to call twice; use it in a trap).
 
@@ -55,10 +56,15 @@ servers_start() {
     cat "$dir/mariadb-install.log" >&2
     return 1
   }
+  MARIADB_PORT=$(servers_free_port)
+  NGINX_PORT=$(servers_free_port)
+  while [ "$NGINX_PORT" = "$MARIADB_PORT" ]; do NGINX_PORT=$(servers_free_port); done
   : >"$dir/init.sql"
   local sql
-  for sql in "$@"; do cat "$sql" >>"$dir/init.sql"; echo >>"$dir/init.sql"; done
-  MARIADB_PORT=$(servers_free_port)
+  for sql in "$@"; do
+    sed "s/@NGINX_PORT@/$NGINX_PORT/g" "$sql" >>"$dir/init.sql"
+    echo >>"$dir/init.sql"
+  done
   MARIADB_GENERAL_LOG="$dir/mariadb-general.log"
   mariadbd --no-defaults --datadir="$data" --port="$MARIADB_PORT" --bind-address=127.0.0.1 \
     --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" --log-error="$dir/mariadb-error.log" \
@@ -69,7 +75,6 @@ servers_start() {
   _servers_wait_port "$MARIADB_PORT" "$_servers_mariadb_pid" mariadbd "$dir/mariadb-error.log" || return 1
 
   # nginx: a generated configuration serving <web root>.
-  NGINX_PORT=$(servers_free_port)
   NGINX_ACCESS_LOG="$dir/nginx-access.log"
   mkdir -p "$dir/nginx"
   {
