@@ -117,6 +117,9 @@ int SetNoDelay(socket_t s, bool on);
 int SetKeepAlive(socket_t s, bool on);
 // Ends the sending direction (the peer reads the end of the stream).
 int ShutdownSend(socket_t s);
+// The failure pending on a socket (SO_ERROR), e.g. of a connect that went on in the
+// background; 0 when none.
+int PendingError(socket_t s);
 // The system's receive or send time-out in milliseconds (0 = none); 0 on success.
 int SetTimeoutOption(socket_t s, bool receive, int timeoutMs);
 

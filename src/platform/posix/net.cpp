@@ -181,6 +181,13 @@ int SetKeepAlive(socket_t s, bool on) {
 
 int ShutdownSend(socket_t s) { return ::shutdown(s, SHUT_WR); }
 
+int PendingError(socket_t s) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    return error;
+}
+
 int SetTimeoutOption(socket_t s, bool receive, int timeoutMs) {
     timeval tv{};
     tv.tv_sec = timeoutMs / 1000;

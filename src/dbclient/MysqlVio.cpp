@@ -1,0 +1,364 @@
+#include "dbclient/MysqlVio.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "dbclient/ClientErrors.h"
+#include "dbclient/OpenSslApi.h"
+
+namespace dbclient {
+
+namespace net = platform::net;
+
+struct TSSLConnector {
+    SSL_CTX* ssl_context = nullptr;
+    const SSL_METHOD* method = nullptr;
+};
+
+void TSSLConnectorDeleter::operator()(TSSLConnector* connector) const {
+    if (connector == nullptr) return;
+    if (connector->ssl_context != nullptr) {
+        OpenSsl().SSL_CTX_free(connector->ssl_context);
+        OpenSslContextReleased();
+    }
+    delete connector;
+}
+
+namespace {
+
+constexpr int kDefaultTimeout = 30;
+// Closing drains what the server still sends, but not without end: a peer that keeps
+// sending must not hold the close forever.
+constexpr int kMaxDrainReads = 1000;
+
+int ErrorCode(std::errc e) { return static_cast<int>(e); }
+
+// TLS contexts for the current TLS session: the library's version-flexible client
+// method with TLS 1.2 as the lowest version. With a CA file or folder the server's
+// certificate must verify; without one every certificate is accepted (encryption
+// without authentication).
+TSSLConnectorPtr vio_new_ssl_connector(const std::string& key, const std::string& cert,
+                                       const std::string& ca, const std::string& capath,
+                                       const std::string& cipher) {
+    const TOpenSslApi& ssl = OpenSsl();
+    static std::once_flag initOnce;
+    std::call_once(initOnce, [&ssl] {
+        ssl.OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
+                             nullptr);
+    });
+    TSSLConnectorPtr connector(new TSSLConnector);
+    connector->method = ssl.TLS_client_method();
+    connector->ssl_context = ssl.SSL_CTX_new(connector->method);
+    if (connector->ssl_context == nullptr) return nullptr;
+    OpenSslContextCreated();
+    SSL_CTX* context = connector->ssl_context;
+    if (ssl.SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr) != 1)
+        return nullptr;
+    if (!cipher.empty()) ssl.SSL_CTX_set_cipher_list(context, cipher.c_str());
+    const bool verify = !ca.empty() || !capath.empty();
+    ssl.SSL_CTX_set_verify(context, verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+    if (!cert.empty()) {
+        const std::string& keyFile = key.empty() ? cert : key;
+        if (ssl.SSL_CTX_use_certificate_file(context, cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            ssl.SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            ssl.SSL_CTX_check_private_key(context) != 1)
+            return nullptr;
+    }
+    if (ssl.SSL_CTX_load_verify_locations(context, ca.empty() ? nullptr : ca.c_str(),
+                                          capath.empty() ? nullptr : capath.c_str()) != 1) {
+        // A configured CA that cannot be loaded must not fall back to another trust.
+        if (verify) return nullptr;
+        if (ssl.SSL_CTX_set_default_verify_paths(context) != 1) return nullptr;
+    }
+    return connector;
+}
+
+}  // namespace
+
+TMysqlVio::TMysqlVio() = default;
+
+TMysqlVio::~TMysqlVio() {
+    if (ftype != VIO_CLOSED || fssl != nullptr) vio_close();
+}
+
+void TMysqlVio::SetLast_error(const std::string& text) {
+    flast_error = text.substr(0, kMaxErrorTextLength);
+}
+
+void TMysqlVio::SetError(unsigned errnum, const std::string& text) {
+    flast_errno = errnum;
+    SetLast_error(text);
+}
+
+void TMysqlVio::SetNoTimeOut(bool value) {
+    fNoTimeOut = value;
+    if (!value) {
+        if (ftimeout == 0) ftimeout = kDefaultTimeout;
+    } else if (ftype == VIO_TYPE_TCPIP) {
+        vio_blocking(true);
+    }
+}
+
+void TMysqlVio::ResetClosed() {
+    FSd = net::kInvalidSocket;
+    FHPipe = -1;
+    ftype = VIO_CLOSED;
+    ffcntl_mode = 0;
+}
+
+void TMysqlVio::RecordSocketError() { flast_sockerr = net::LastError(); }
+
+int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host,
+                        const std::string& unix_socket, unsigned port,
+                        unsigned connect_timeout, bool trysock) {
+    if (ftype != VIO_CLOSED) return -20;
+    ftimeout = static_cast<int>(std::min<unsigned>(connect_timeout, INT_MAX / 1000));
+    if (!fNoTimeOut && ftimeout == 0) ftimeout = kDefaultTimeout;
+    if (_type == VIO_TYPE_SSL) return -2;
+    if ((_type == VIO_TYPE_TCPIP || trysock) && !net::Startup()) return -1;
+
+    if (_type == VIO_TYPE_NAMEDPIPE) {
+        // No named pipes on this platform: the open fails as a pipe that cannot be opened.
+        const std::string pipeHost = host.empty() ? "." : host;
+        const std::string pipeName = unix_socket.empty() ? "MySQL" : unix_socket;
+        SetError(CR_NAMEDPIPEOPEN_ERROR,
+                 ClientErrorMessage(CR_NAMEDPIPEOPEN_ERROR, pipeHost, pipeName,
+                                    static_cast<unsigned>(ErrorCode(std::errc::not_supported))));
+        if (!trysock) return -9;
+    }
+    if (!trysock) return 0;
+
+    const std::string tcpHost = host.empty() ? "localhost" : host;
+    if (port == 0) port = 3306;
+    const net::socket_t sd = net::CreateTcpSocketIPv4();
+    if (sd == net::kInvalidSocket) {
+        SetError(CR_IPSOCK_ERROR, ClientErrorMessage(CR_IPSOCK_ERROR, net::LastError()));
+        return -8;
+    }
+    std::uint32_t address = 0;
+    if (const int rc = net::ResolveIPv4(tcpHost, address); rc != 0) {
+        SetError(CR_UNKNOWN_HOST, ClientErrorMessage(CR_UNKNOWN_HOST, tcpHost, rc));
+        net::CloseSocket(sd);
+        return -7;
+    }
+    FSd = sd;
+    ftype = VIO_TYPE_TCPIP;
+    fhost = tcpHost;
+    vio_blocking(false);
+
+    const auto fail = [&](int error, int code) {
+        ResetClosed();
+        SetError(CR_CONN_HOST_ERROR, ClientErrorMessage(CR_CONN_HOST_ERROR, tcpHost, error));
+        net::CloseSocket(sd);
+        return code;
+    };
+    if (net::ConnectIPv4(sd, address, static_cast<std::uint16_t>(port)) != 0) {
+        const int error = net::LastError();
+        const int winsock = net::ToWinsockError(error);
+        if (winsock != net::WSAEWOULDBLOCK && winsock != net::WSAEINPROGRESS) return fail(error, -6);
+    }
+    vio_set_nodelay();
+    vio_set_keepalive(true);
+
+    if (ftimeout != 0) {
+        // The server speaks first: wait for its greeting.
+        if (!vio_wait_readable(ftimeout)) {
+            const int error = net::LastError();
+            return fail(error != 0 ? error : ErrorCode(std::errc::timed_out), -7);
+        }
+        // Readable may also mean that the connect failed in the background.
+        if (const int pending = net::PendingError(sd); pending != 0) return fail(pending, -6);
+    }
+    if (fNoTimeOut) vio_blocking(true);
+    FHPipe = -1;
+    ClearError();
+    return 0;
+}
+
+bool TMysqlVio::WaitForTls(int sslError) {
+    const int timeoutMs = fNoTimeOut ? -1 : ftimeout * 1000;
+    if (sslError == SSL_ERROR_WANT_READ) return net::WaitReadable(FSd, timeoutMs) == 1;
+    if (sslError == SSL_ERROR_WANT_WRITE) return net::WaitWritable(FSd, timeoutMs) == 1;
+    return false;
+}
+
+long TMysqlVio::vio_read(void* buffer, std::size_t size) {
+    switch (ftype) {
+        case VIO_TYPE_TCPIP: {
+            if (!fNoTimeOut && !vio_wait_readable(ftimeout)) {
+                flast_sockerr = ErrorCode(std::errc::timed_out);
+                return -1;
+            }
+            const long r = net::Recv(FSd, buffer, size);
+            if (r < 0) RecordSocketError();
+            else flast_sockerr = 0;
+            return r;
+        }
+        case VIO_TYPE_SSL: {
+            const TOpenSslApi& ssl = OpenSsl();
+            const int count = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+            for (;;) {
+                const int r = ssl.SSL_read(fssl, buffer, count);
+                if (r > 0) {
+                    flast_sockerr = 0;
+                    return r;
+                }
+                const int error = ssl.SSL_get_error(fssl, r);
+                if (WaitForTls(error)) continue;
+                flast_sockerr = error == SSL_ERROR_SYSCALL ? net::LastError() : 0;
+                return -error;
+            }
+        }
+        default:
+            return -1;
+    }
+}
+
+long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
+    switch (ftype) {
+        case VIO_TYPE_TCPIP: {
+            long r = net::Send(FSd, buffer, size);
+            // A non-blocking socket whose send buffer is full: wait until it takes more,
+            // instead of reporting a half-sent packet.
+            while (r < 0 && (ffcntl_mode & 1) != 0 &&
+                   net::ToWinsockError(net::LastError()) == net::WSAEWOULDBLOCK &&
+                   net::WaitWritable(FSd, -1) == 1)
+                r = net::Send(FSd, buffer, size);
+            if (r < 0) RecordSocketError();
+            else flast_sockerr = 0;
+            return r;
+        }
+        case VIO_TYPE_SSL: {
+            const TOpenSslApi& ssl = OpenSsl();
+            const int count = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+            for (;;) {
+                const int r = ssl.SSL_write(fssl, buffer, count);
+                if (r > 0) {
+                    flast_sockerr = 0;
+                    return r;
+                }
+                const int error = ssl.SSL_get_error(fssl, r);
+                if (WaitForTls(error)) continue;
+                flast_sockerr = error == SSL_ERROR_SYSCALL ? net::LastError() : 0;
+                return r;
+            }
+        }
+        default:
+            return -1;
+    }
+}
+
+int TMysqlVio::vio_blocking(bool onoff) {
+    if (ftype == VIO_CLOSED) return -1;
+    if (ftype == VIO_TYPE_NAMEDPIPE) return 0;
+    const int oldMode = ffcntl_mode;
+    ffcntl_mode = onoff ? (ffcntl_mode & ~1) : (ffcntl_mode | 1);
+    if (oldMode == ffcntl_mode) return 0;
+    return net::SetNonBlocking(FSd, !onoff);
+}
+
+bool TMysqlVio::vio_should_retry() const {
+    if (ftype == VIO_CLOSED) return false;
+    const int e = net::ToWinsockError(flast_sockerr);
+    return e == net::WSAEINTR || e == net::WSAEWOULDBLOCK || e == net::WSAEINPROGRESS;
+}
+
+bool TMysqlVio::vio_intrerupted() const {
+    return net::ToWinsockError(flast_sockerr) == net::WSAEINTR;
+}
+
+int TMysqlVio::vio_close() {
+    int result = 0;
+    // The TLS session says goodbye while its socket is still open.
+    if (fssl != nullptr) {
+        const TOpenSslApi& ssl = OpenSsl();
+        ssl.SSL_shutdown(fssl);
+        ssl.SSL_free(fssl);
+        fssl = nullptr;
+    }
+    fnewcon.reset();
+    if ((ftype == VIO_TYPE_TCPIP || ftype == VIO_TYPE_SSL) && FSd != net::kInvalidSocket) {
+        net::ShutdownSend(FSd);
+        net::SetNonBlocking(FSd, true);
+        char scratch[256];
+        for (int i = 0; i < kMaxDrainReads; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (net::Recv(FSd, scratch, sizeof scratch) <= 0) break;
+        }
+        result = net::CloseSocket(FSd);
+    }
+    ResetClosed();
+    return result;
+}
+
+void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert,
+                            const std::string& ca, const std::string& capath,
+                            std::string& cipher, unsigned timeout) {
+    if (ftype == VIO_CLOSED || ftype == VIO_TYPE_NAMEDPIPE || ftype == VIO_TYPE_SSL) return;
+    if (!OpenSSLLoaded()) return;
+    const TOpenSslApi& ssl = OpenSsl();
+    ssl.ERR_clear_error();
+    fnewcon = vio_new_ssl_connector(key, cert, ca, capath, cipher);
+    if (!fnewcon) return;
+    fssl = ssl.SSL_new(fnewcon->ssl_context);
+    if (fssl == nullptr) {
+        fnewcon.reset();
+        return;
+    }
+    const net::socket_t sd = FSd;
+    ftype = VIO_CLOSED;
+    ssl.SSL_clear(fssl);
+    if (SSL_SESSION* session = ssl.SSL_get_session(fssl); session != nullptr)
+        ssl.SSL_SESSION_set_timeout(session, static_cast<long>(timeout));
+    ssl.SSL_set_fd(fssl, static_cast<int>(sd));
+    // With a CA configured the certificate must also be made out to the host connected to.
+    if (!ca.empty() || !capath.empty()) ssl.SSL_set1_host(fssl, fhost.c_str());
+    ssl.SSL_set_connect_state(fssl);
+
+    int r = 0;
+    while (!ssl.SSL_is_init_finished(fssl)) {
+        r = ssl.SSL_do_handshake(fssl);
+        if (r > 0) break;
+        const int error = ssl.SSL_get_error(fssl, r);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) break;
+        // The socket may be non-blocking: wait for it instead of spinning.
+        if (!WaitForTls(error)) break;
+    }
+    if (r == 1) {
+        ftype = VIO_TYPE_SSL;
+        vio_set_nodelay();
+        vio_set_keepalive(true);
+        const char* name = ssl.SSL_CIPHER_get_name(ssl.SSL_get_current_cipher(fssl));
+        cipher = name != nullptr ? name : "";
+        if (X509* peer = ssl.SSL_get1_peer_certificate(fssl); peer != nullptr) ssl.X509_free(peer);
+        return;
+    }
+    ssl.SSL_free(fssl);
+    fssl = nullptr;
+    fnewcon.reset();
+    net::CloseSocket(sd);
+    ResetClosed();
+}
+
+int TMysqlVio::vio_set_nodelay() {
+    if (ftype == VIO_CLOSED && FSd == net::kInvalidSocket) return -1;
+    return net::SetNoDelay(FSd, true) == 0 ? 0 : -1;
+}
+
+int TMysqlVio::vio_set_keepalive(bool onoff) {
+    if (FSd == net::kInvalidSocket) return -1;
+    return net::SetKeepAlive(FSd, onoff);
+}
+
+bool TMysqlVio::vio_wait_readable(int seconds) {
+    if (ftype == VIO_TYPE_NAMEDPIPE) return true;
+    if (ftype == VIO_CLOSED || FSd == net::kInvalidSocket) return false;
+    net::SetLastError(0);
+    return net::WaitReadable(FSd, seconds * 1000) == 1;
+}
+
+}  // namespace dbclient
