@@ -221,6 +221,10 @@ protected:
     int FLastError = 0;
     std::string FLastErrorDesc;
     platform::net::socket_t FSocket = platform::net::kInvalidSocket;
+    std::int64_t FRecvCounter = 0;
+    std::int64_t FSendCounter = 0;
+    // Ends a Purge in progress (a close re-entered from a hook asks for it).
+    bool FPurgeStop = false;
 
 private:
     void SetDelayedOption(const TSocketOption& option);
@@ -250,8 +254,6 @@ private:
     // Newest first; applied from the back so options take effect in the order set.
     std::vector<TSocketOption> FDelayedOptions;
     bool FInterPacketTimeout = true;
-    std::int64_t FRecvCounter = 0;
-    std::int64_t FSendCounter = 0;
     std::int32_t FSendMaxChunk = 65536;
     std::atomic<bool> FStopFlag{false};
     std::uint32_t FNonblockSendTimeout = 15000;
@@ -342,6 +344,7 @@ private:
     std::string FHTTPTunnelUser;
     std::string FHTTPTunnelPass;
     std::int32_t FHTTPTunnelTimeout = 30000;
+    bool FClosing = false;
 };
 
 }  // namespace download

@@ -136,7 +136,8 @@ protected:
 
 private:
     bool ConnectAfresh(bool useTls);
-    std::string BuildRequestText(bool sendBody) const;
+    // The header lines as 8-bit text, each ended by CR LF.
+    std::string BuildRequestText() const;
     void CollectCookies();
     void SetCookie(const std::string& name, const std::string& value);
 
