@@ -6,7 +6,14 @@
 
 namespace agent {
 
-TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(app), Timer1(app) {
+namespace {
+
+constexpr const char* kAlertCaption = "Travik Versões";
+constexpr const char* kAlertText = "Download Concluido. Feche e abra o sistema novamente para concluir a instalação.";
+
+}  // namespace
+
+TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(app), Timer1(app), TrayIcon1(*this) {
     Name = "fTravikVersoes";
     Caption = "fTravikVersoes";
     Left = 0;
@@ -15,10 +22,71 @@ TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(ap
     ClientHeight = 112;
     Bordered = false;
 
+    Panel1.Name = "Panel1";
+    Panel1.Alignment = platform::Align::alClient;
+    Panel1.Lowered = true;
+    Panel1.BorderWidth = 2;
+    Panel1.BorderColor = platform::clBlack;
+    Panel1.Gradient = true;
+
+    lblStatus.Name = "lblStatus";
+    lblStatus.Parent = &Panel1;
+    lblStatus.Left = 16;
+    lblStatus.Top = 92;
+
+    Panel2.Name = "Panel2";
+    Panel2.Parent = &Panel1;
+    Panel2.Alignment = platform::Align::alTop;
+    Panel2.Height = 26;
+    Panel2.Rounded = true;
+    Panel2.Color = 3355443;
+
+    Label1.Name = "Label1";
+    Label1.Parent = &Panel2;
+    Label1.Alignment = platform::Align::alClient;
+    Label1.Centered = true;
+    Label1.SetCaption("Travik download de Versões");
+    Label1.ControlFont = platform::Font{"Tahoma", -19, true, platform::clYellow};
+
+    ImageList1.Name = "ImageList1";
+    ImageList1.Images = {"TRAVIK"};
+
     Timer1.Name = "Timer1";
     Timer1.SetEnabled(false);
     Timer1.SetInterval(StartDelayMilliseconds());
     Timer1.OnTimer = [this](platform::Component* sender) { Timer1Timer(sender); };
+
+    PopupMenu1.Name = "PopupMenu1";
+    Abrir1.Name = "Abrir1";
+    Abrir1.Caption = "Abrir";
+    Abrir1.OnClick = [this](platform::Component* sender) { Abrir1Click(sender); };
+    N1.Name = "N1";
+    N1.Caption = "-";
+    Fechar1.Name = "Fechar1";
+    Fechar1.Caption = "Fechar";
+    Fechar1.OnClick = [this](platform::Component* sender) { Fechar1Click(sender); };
+    PopupMenu1.Items = {&Abrir1, &N1, &Fechar1};
+
+    SettingsStore1.Name = "SettingsStore1";
+
+    AlertWindowManager1.Name = "AlertWindowManager1";
+    AlertWindowManager1.SkinName = "UserSkin";
+    AlertWindowManager1.HidingAnimation = support::TAlertWindowAnimation::awaSlide;
+    AlertWindowManager1.ShowButtons = false;
+    AlertWindowManager1.CaptionFont = platform::Font{"Tahoma", -13, true, platform::clBlack};
+    AlertWindowManager1.TextFont = platform::Font{"Tahoma", -11, false, platform::clBlack};
+    AlertWindowManager1.NavigationPanelFont = platform::Font{"Tahoma", -11, false, platform::clBlack};
+    AlertWindowManager1.AutoWidth = true;
+    AlertWindowManager1.AutoHeight = true;
+
+    TrayIcon1.Name = "TrayIcon1";
+    TrayIcon1.HideOnStartup = true;
+    TrayIcon1.Icons = &ImageList1;
+    TrayIcon1.IconIndex = 0;
+    TrayIcon1.PopupMenu = &PopupMenu1;
+
+    // The components are set up: the tray icon takes its place, then OnCreate runs.
+    TrayIcon1.Loaded();
 
     OnCreate = [this](platform::Component* sender) { FormCreate(sender); };
     DoCreate();
@@ -52,6 +120,7 @@ void TfTravikVersoes::Timer1Timer(platform::Component* /*Sender*/) {
     // A folder that cannot be created does not stop the run.
     if (!platform::fs::DirectoryExists(vsPasta)) platform::fs::ForceDirectories(vsPasta);
     VerificarVersoes(vsVersaoAtual, vsVersaoExecutavel, viIdSistema, viIdEmpresa, vsPasta);
+    if (vbDownloadOK) AlertWindowManager1.Show(kAlertCaption, kAlertText, 0);
     App().Terminate();
 }
 

@@ -4,8 +4,14 @@
 #include <string>
 
 #include "platform/component.h"
+#include "platform/controls.h"
 #include "platform/form.h"
+#include "platform/imagelist.h"
+#include "platform/menu.h"
 #include "platform/timer.h"
+#include "support/AlertWindowManager.h"
+#include "support/SettingsStore.h"
+#include "support/TrayIcon.h"
 
 namespace agent {
 
@@ -23,8 +29,20 @@ public:
     int viIdSistema = 0;
     int viIdEmpresa = 0;
 
-    // Components.
+    // Components, in creation order.
+    platform::Panel Panel1;
+    platform::Label lblStatus;
+    platform::Panel Panel2;
+    platform::Label Label1;
+    platform::ImageList ImageList1;
     platform::Timer Timer1;
+    platform::PopupMenu PopupMenu1;
+    platform::MenuItem Abrir1;
+    platform::MenuItem N1;
+    platform::MenuItem Fechar1;
+    support::TSettingsStore SettingsStore1;
+    support::TAlertWindowManager AlertWindowManager1;
+    support::TTrayIcon TrayIcon1;
 
     // Event handlers.
     void FormCreate(platform::Component* Sender);

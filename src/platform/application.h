@@ -59,6 +59,12 @@ public:
     // The "close" command from the system (or the headless stand-in for the user):
     // closes the main form through the loop.
     void RequestClose();
+    // Minimises the application; OnMinimize lets a component react (a tray icon hides
+    // the main form).
+    void Minimize() {
+        if (OnMinimize) OnMinimize();
+    }
+    std::function<void()> OnMinimize;
 
     // The default handler of exceptions escaping an event: OnException when assigned,
     // else ShowException. EAbort is silent.
