@@ -10,10 +10,12 @@
 // must keep memory bounded (the download worker) may therefore, from OnMonitor or
 // OnStatus, write what Document holds to its file and call Document().Clear(): nothing
 // is lost, the client keeps appending at the (new) end and never reads Document back.
-// The units appended after the last OnMonitor are taken at the closing hrSocketClose,
+// The units appended after the last OnMonitor (at most two: one may be completed from
+// bytes already buffered, without a receive) are taken at the closing hrSocketClose,
 // raised inside HTTPMethod after the body has been read (and BodyComplete() is known),
-// or after HTTPMethod returns when the connection stays open. Used on its own, the
-// client keeps the whole body in Document.
+// or after HTTPMethod returns when the connection stays open. An owner that empties
+// Document at every OnMonitor and at that close never holds more than two units. Used
+// on its own, the client keeps the whole body in Document.
 #pragma once
 
 #include <cstdint>
