@@ -60,9 +60,11 @@ DatabaseAddress ParseDatabaseAddress(const std::string& text) {
     return address;
 }
 
+const char* DefaultDatabaseHost() { return TRAVIK_DEFAULT_DB_HOST; }
+
 DatabaseAddress UpdateDatabaseAddress() {
     const auto text = platform::GetEnvironmentVariable("TRAVIK_DB_HOST");
-    return ParseDatabaseAddress(text && !text->empty() ? *text : std::string(TRAVIK_DEFAULT_DB_HOST));
+    return ParseDatabaseAddress(text && !text->empty() ? *text : std::string(DefaultDatabaseHost()));
 }
 
 }  // namespace agent

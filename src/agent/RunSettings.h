@@ -17,6 +17,8 @@ struct DatabaseAddress {
 // TRAVIK_DB_HOST ("host" or "host:port", "[v6address]:port"), else the host compiled
 // into the agent; port 3306 when none is given. An unusable port raises.
 DatabaseAddress UpdateDatabaseAddress();
+// The host compiled into the agent (the build's TRAVIK_DB_HOST setting).
+const char* DefaultDatabaseHost();
 // The same rule applied to one text.
 DatabaseAddress ParseDatabaseAddress(const std::string& text);
 
