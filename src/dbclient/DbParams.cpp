@@ -1,0 +1,102 @@
+#include "dbclient/DbParams.h"
+
+#include <algorithm>
+
+#include "dbclient/DbErrors.h"
+#include "dbclient/DbStrings.h"
+#include "dbclient/SqlEscape.h"
+
+namespace dbclient {
+
+void TParam::Clear() {
+    FValue = TFieldValue();
+}
+
+void TParam::SetAsString(std::string v) {
+    FDataType = ftString;
+    FValue = TFieldValue(std::move(v));
+}
+
+void TParam::SetAsInteger(std::int32_t v) {
+    FDataType = ftInteger;
+    FValue = TFieldValue(std::int64_t{v});
+}
+
+void TParam::SetAsLargeInt(std::int64_t v) {
+    FDataType = ftLargeint;
+    FValue = TFieldValue(v);
+}
+
+void TParam::SetAsFloat(double v) {
+    FDataType = ftFloat;
+    FValue = TFieldValue(v);
+}
+
+void TParam::SetAsBoolean(bool v) {
+    FDataType = ftBoolean;
+    FValue = TFieldValue(v);
+}
+
+void TParam::SetAsDate(TDateTime v) {
+    FDataType = ftDate;
+    FValue = TFieldValue(v);
+}
+
+void TParam::SetAsTime(TDateTime v) {
+    FDataType = ftTime;
+    FValue = TFieldValue(v);
+}
+
+void TParam::SetAsDateTime(TDateTime v) {
+    FDataType = ftDateTime;
+    FValue = TFieldValue(v);
+}
+
+std::string TParam::AsString() const {
+    // A field over the parameter's own value gives the same text forms.
+    TRecord record{FValue};
+    TField view(FName, FDataType, 0, 0);
+    view.Bind(&record);
+    return view.AsString();
+}
+
+std::string TParam::SqlLiteral() const {
+    if (IsNull()) return "NULL";
+    switch (FDataType) {
+        case ftBoolean: return std::get<bool>(FValue.data()) ? "1" : "0";
+        case ftInteger:
+        case ftLargeint:
+        case ftFloat: return AsString();
+        default: return QuoteSqlString(AsString());
+    }
+}
+
+std::string QuoteSqlString(std::string_view text) { return "'" + EscapeStringLiteral(text) + "'"; }
+
+TParam* TParams::FindParam(std::string_view name) const {
+    for (const auto& p : FList)
+        if (SameText(p->Name(), name)) return p.get();
+    return nullptr;
+}
+
+TParam& TParams::ParamByName(std::string_view name) const {
+    TParam* p = FindParam(name);
+    if (p == nullptr) throw EDatabaseError(FormatMsg("Parameter '%s' not found", name));
+    return *p;
+}
+
+void TParams::Rebuild(const std::vector<std::string>& names) {
+    std::vector<std::unique_ptr<TParam>> list;
+    for (const auto& name : names) {
+        const bool seen = std::any_of(list.begin(), list.end(),
+                                      [&](const auto& p) { return SameText(p->Name(), name); });
+        if (seen) continue;
+        std::unique_ptr<TParam> param;
+        for (auto& old : FList)
+            if (old && SameText(old->Name(), name)) param = std::move(old);
+        list.push_back(param ? std::move(param) : std::make_unique<TParam>(name));
+    }
+    FList = std::move(list);
+}
+
+}  // namespace dbclient

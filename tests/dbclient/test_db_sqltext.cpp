@@ -1,0 +1,136 @@
+// The SQL text of a query: comments, parameter markers and their values, the first
+// table of a SELECT, the character-set statements.
+#include <gtest/gtest.h>
+
+#include "dbclient/DbErrors.h"
+#include "dbclient/DbQuery.h"
+#include "dbclient/DbSqlText.h"
+
+using namespace dbclient;
+
+namespace {
+
+std::string TextOf(std::initializer_list<std::string> lines, bool paramCheck = true,
+                   TQueryProcessComments comments = {qpcMinusMinus, qpcSlashAsterisk}) {
+    TDbQuery q;
+    q.SetParamCheck(paramCheck);
+    q.SetProcessComments(comments);
+    for (const auto& l : lines) q.SQL().Add(l);
+    return q.Text();
+}
+
+}  // namespace
+
+TEST(DbSqlText, LinesJoinWithCrLfWithoutATrailingBreak) {
+    EXPECT_EQ(TextOf({"SELECT 1"}), "SELECT 1");
+    EXPECT_EQ(TextOf({"SELECT *", "FROM versao"}), "SELECT *\r\nFROM versao");
+    EXPECT_EQ(TextOf({}), "");
+}
+
+TEST(DbSqlText, CommentRules) {
+    EXPECT_EQ(TextOf({"SELECT 1 -- one", "FROM t"}), "SELECT 1 \r\nFROM t");
+    // No blank after the hyphens: no comment.
+    EXPECT_EQ(TextOf({"SELECT 2--1"}), "SELECT 2--1");
+    // Only the first block comment goes, and never an executable one.
+    EXPECT_EQ(TextOf({"SELECT /* a */ 1 /* b */"}), "SELECT  1 /* b */");
+    EXPECT_EQ(TextOf({"SELECT /*!40100 1 */"}), "SELECT /*!40100 1 */");
+    EXPECT_EQ(TextOf({"SELECT 1 # x"}), "SELECT 1 # x");
+    EXPECT_EQ(TextOf({"SELECT 1 # x"}, true, {qpcSharp}), "SELECT 1 ");
+    // Kept as callers know it: quotes are not looked at.
+    EXPECT_EQ(TextOf({"INSERT INTO t VALUES ('a -- b', 1)", "-- whole line"}), "INSERT INTO t VALUES ('a \r\n");
+    EXPECT_EQ(StripSqlComments("a /* unterminated", {qpcSlashAsterisk}), "a ");
+}
+
+TEST(DbSqlText, ParameterMarkers) {
+    TDbQuery q;
+    q.SQL().Add("SELECT * FROM t WHERE a = :A AND b = :b_2 AND c = ':no' AND d = \":no\" AND `:no` = 1");
+    q.SQL().Add("AND e::int = :a");
+    EXPECT_EQ(q.Text(),
+              "SELECT * FROM t WHERE a = ? AND b = ? AND c = ':no' AND d = \":no\" AND `:no` = 1\r\nAND e::int = ?");
+    ASSERT_EQ(q.ParamCount(), 2);
+    EXPECT_EQ(q.Params()[0].Name(), "A");
+    EXPECT_EQ(q.Params()[1].Name(), "b_2");
+    EXPECT_EQ(&q.ParamByName("a"), &q.Params()[0]);
+    EXPECT_THROW(q.ParamByName("zz"), EDatabaseError);
+
+    // A surviving name keeps its value when the text changes.
+    q.ParamByName("b_2").SetAsInteger(7);
+    q.SQL().Add("AND f = :new");
+    EXPECT_EQ(q.ParamCount(), 3);
+    EXPECT_EQ(q.ParamByName("b_2").AsString(), "7");
+
+    // An escaped quote does not end a literal.
+    EXPECT_EQ(ParseSqlParams(R"(SELECT 'it\'s :x' , :y)").Names(), std::vector<std::string>{"y"});
+    EXPECT_EQ(ParseSqlParams("SELECT 'it''s :x', :y").Names(), std::vector<std::string>{"y"});
+}
+
+TEST(DbSqlText, RawTextSendsTheLinesAsWritten) {
+    const std::string line = "REPLACE INTO t VALUES (\"a -- b /* c */ :d\"); ";
+    EXPECT_EQ(TextOf({line}, false, {}), line);
+    TDbQuery q;
+    q.SQL().Add(line);
+    EXPECT_NE(q.Text(), line);
+    q.SetRawText(true);
+    EXPECT_TRUE(q.RawText());
+    EXPECT_EQ(q.Text(), line);
+}
+
+TEST(DbSqlText, SubstitutionQuotesTexts) {
+    TParsedSql parsed = ParseSqlParams("INSERT INTO t VALUES (:s, :i, :f, :b, :n, :d, :s)");
+    TParams params;
+    params.Rebuild(parsed.Names());
+    params.ParamByName("s").SetAsString("O'Brien \\ \"x\"\n-- ;");
+    params.ParamByName("i").SetAsInteger(-42);
+    params.ParamByName("f").SetAsFloat(2.5);
+    params.ParamByName("b").SetAsBoolean(true);
+    params.ParamByName("d").SetAsDateTime(*EncodeDate(2010, 5, 17) + *EncodeTime(8, 30, 0));
+    EXPECT_EQ(SubstituteParams(parsed, params),
+              "INSERT INTO t VALUES ('O\\'Brien \\\\ \\\"x\\\"\\n-- ;', -42, 2.5, 1, NULL, "
+              "'2010-05-17 08:30:00', 'O\\'Brien \\\\ \\\"x\\\"\\n-- ;')");
+}
+
+TEST(DbSqlText, FirstTableOfASelect) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(FindSelectTable("SELECT *,CONCAT(v_major,LPAD(v_minor,4,0)) vl_versao FROM versao WHERE id = 1"),
+              V{"versao"});
+    EXPECT_EQ(FindSelectTable("select a from `my table` t"), V{"my table"});
+    EXPECT_EQ(FindSelectTable("SELECT a FROM db.versao"), (V{"db", "versao"}));
+    EXPECT_EQ(FindSelectTable("SELECT a FROM `db`.`ver``sao`"), (V{"db", "ver`sao"}));
+    EXPECT_EQ(FindSelectTable("SELECT a FROM \"t\""), V{"t"});
+    EXPECT_EQ(FindSelectTable("SELECT (SELECT x FROM inner_t) FROM /* c */ outer_t"), V{"outer_t"});
+    EXPECT_EQ(FindSelectTable("SELECT 'FROM x' AS f -- FROM y\nFROM z"), V{"z"});
+    EXPECT_EQ(FindSelectTable("(SELECT a FROM t1) UNION (SELECT a FROM t2)"), V{"t1"});
+    EXPECT_FALSE(FindSelectTable("SELECT 1"));
+    EXPECT_FALSE(FindSelectTable("SELECT 1 FROM DUAL"));
+    EXPECT_FALSE(FindSelectTable("SELECT * FROM (SELECT 1) x"));
+    EXPECT_FALSE(FindSelectTable("SHOW TABLES FROM atualizacaodb"));
+    EXPECT_FALSE(FindSelectTable("UPDATE t SET a = 1"));
+
+    EXPECT_EQ(QuoteTableName({"versao"}, 100311), "`versao`");
+    EXPECT_EQ(QuoteTableName({"db", "a`b"}, 50173), "`db`.`a``b`");
+    EXPECT_EQ(QuoteTableName({"versao"}, 32306), "versao");
+}
+
+TEST(DbSqlText, CharacterSetStatements) {
+    EXPECT_TRUE(IsCharsetStatement("SET NAMES 'utf8'"));
+    EXPECT_TRUE(IsCharsetStatement("  set   names latin1"));
+    EXPECT_TRUE(IsCharsetStatement("SET character_set_results = utf8"));
+    EXPECT_TRUE(IsCharsetStatement("SET CHARACTER_SET_CLIENT=latin1"));
+    EXPECT_TRUE(IsCharsetStatement("SET character_set_connection = utf8"));
+    EXPECT_FALSE(IsCharsetStatement("SET collation_connection = 'utf8_bin'"));
+    EXPECT_FALSE(IsCharsetStatement("SELECT 'SET NAMES'"));
+    EXPECT_FALSE(IsCharsetStatement("SETNAMES utf8"));
+}
+
+TEST(DbSqlText, ExecWithoutADatabase) {
+    TDbQuery q("qVersao");
+    q.SQL().Add("SELECT 1");
+    try {
+        q.ExecSQL();
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "(qVersao) property Database is not set!");
+    }
+    EXPECT_THROW(q.Open(), EDatabaseError);
+    EXPECT_FALSE(q.Active());
+}
