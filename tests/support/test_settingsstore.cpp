@@ -138,7 +138,8 @@ TEST(SettingsStore, EncodingsWriteTheirByteOrderMarksAndAreRecognisedWhenRead) {
         EXPECT_EQ(ReadFile(path), "[S]\r\nNome=Versões\r\nK=2\r\n\r\n");
     }
     // A big-endian UTF-16 file is read too.
-    WriteFile(path, std::string("\xFE\xFF\0[\0S\0]\0\r\0\n\0A\0=\0\xE7", 22));
+    static constexpr char kBigEndian[] = "\xFE\xFF\0[\0S\0]\0\r\0\n\0A\0=\0\xE7";
+    WriteFile(path, std::string(kBigEndian, sizeof kBigEndian - 1));
     TSettingsStore store;
     store.SetPath(path);
     EXPECT_EQ(store.ReadString("S", "A"), "ç");
