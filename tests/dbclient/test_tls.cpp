@@ -113,6 +113,23 @@ TEST(Tls, WithoutCaEveryCertificateIsAcceptedAndTheSessionIsEncrypted) {
     }
 }
 
+TEST(Tls, ReadsWithTimeOutsOverTheNonBlockingSocket) {
+    ASSERT_TRUE(LoadOpenSSL());
+    TMysqlNet net;
+    net.SetNoTimeOut(false);  // the socket stays non-blocking; reads wait at most 30 s
+    LoginOptions options;
+    options.tls = true;
+    ASSERT_EQ(nettest::Login(net, gServer->port(), options), "");
+    EXPECT_EQ(net.vio().fcntl_mode() & 1, 1);
+    const auto rows = nettest::Query(net, "SELECT REPEAT('n', 3000000), SLEEP(0.2)");
+    ASSERT_TRUE(rows) << net.last_error();
+    EXPECT_EQ(rows->at(0)[0]->size(), 3000000u);
+    const std::string statement = "SELECT LENGTH('" + std::string(5000000, 'w') + "')";
+    const auto length = nettest::Query(net, statement);
+    ASSERT_TRUE(length) << net.last_error();
+    EXPECT_EQ(length->at(0)[0], "5000000");
+}
+
 TEST(Tls, TheRightCaFileOrFolderVerifiesTheServer) {
     ASSERT_TRUE(LoadOpenSSL());
     for (const bool folder : {false, true}) {
