@@ -1,6 +1,10 @@
 // The HTTP client against a real nginx (plain GETs, ranges, errors, a large file,
 // connection reuse) and against scripted peers for what nginx will not send.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -261,6 +265,16 @@ TEST(HttpRequest, RangeCookieAuthorisationQueryAndOwnLines) {
     EXPECT_EQ(http.Cookies(), (std::vector<std::string>{"old=1", "sid=abc", "lang=pt"}));
 }
 
+TEST(HttpRequest, RangesAndLengthsBeyond32Bits) {
+    Peer peer({"HTTP/1.0 206 Partial Content\r\nContent-Length: 5000000000\r\n\r\nabc"});
+    THTTPClient http;
+    http.SetRangeStart(3000000000);
+    EXPECT_FALSE(http.HTTPMethod("GET", peer.url("/huge.bin")));
+    EXPECT_NE(peer.requests().at(0).find("\r\nRange: bytes=3000000000-\r\n"), std::string::npos);
+    EXPECT_EQ(http.DownloadSize(), 5000000000LL);
+    EXPECT_FALSE(http.BodyComplete());
+}
+
 TEST(HttpRequest, BodyWithContentTypeAndLength) {
     Peer peer({"HTTP/1.0 201 Created\r\n\r\n"});
     THTTPClient http;
@@ -482,4 +496,48 @@ TEST(HttpConnect, AbortStopsTheNextOperation) {
     };
     EXPECT_FALSE(http.HTTPMethod("GET", peer.url("/")));
     EXPECT_EQ(http.Sock().LastError(), 10053);
+}
+
+TEST(HttpConnect, BracketedIPv6HostOverTheIPv6Loopback) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 4) != 0) {
+        if (listener >= 0) ::close(listener);
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string port = std::to_string(ntohs(a.sin6_port));
+    std::string request;
+    std::thread peer([&] {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0) return;
+        const int fd = ::accept(listener, nullptr, nullptr);
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            request.append(buffer, static_cast<std::size_t>(n));
+        }
+        const std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nv6";
+        ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::close(fd);
+    });
+    THTTPClient http;
+    std::string created;
+    http.Sock().OnStatus = [&](TBlockingSocket&, TSocketHookReason r, const std::string& v) {
+        if (r == hrSocketCreate) created = v;
+    };
+    const bool ok = http.HTTPMethod("GET", "http://[::1]:" + port + "/six");
+    peer.join();
+    ::close(listener);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(created, "IPv6");
+    EXPECT_EQ(Body(http), "v6");
+    EXPECT_NE(request.find("GET /six HTTP/1.0\r\nHost: [::1]:" + port + "\r\n"), std::string::npos) << request;
 }

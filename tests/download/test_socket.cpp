@@ -350,3 +350,35 @@ TEST(BlockingSocket, RaiseExceptThrowsTheSocketError) {
         EXPECT_STREQ(e.what(), "TCP/IP Socket error 10061: Connection refused");
     }
 }
+
+TEST(BlockingSocket, ANameResolvesToIPv4First) {
+    ScriptedServer server([](ScriptedConnection& c, int) {
+        c.Send("ok");
+        c.RecvAll(1s);
+    });
+    TTCPBlockingSocket s;
+    StatusLog log;
+    log.Attach(s);
+    s.Connect("localhost", Port(server));
+    ASSERT_EQ(s.LastError(), 0);
+    EXPECT_EQ(log.notes[0].value, "localhost:" + Port(server));
+    EXPECT_EQ(log.notes[1].value, "127.0.0.1:" + Port(server));
+    EXPECT_EQ(log.notes[2].value, "IPv4");
+    EXPECT_EQ(s.RecvBufferStr(2, 2000), "ok");
+}
+
+TEST(BlockingSocket, ClosedSocketCanBeConnectedAgain) {
+    ScriptedServer server([](ScriptedConnection& c, int index) {
+        c.Send("conn" + std::to_string(index));
+        c.RecvAll(1s);
+    });
+    TTCPBlockingSocket s;
+    s.SetFamily(famIP4);
+    for (int i = 0; i < 2; ++i) {
+        s.Connect("127.0.0.1", Port(server));
+        EXPECT_EQ(s.RecvBufferStr(5, 2000), "conn" + std::to_string(i));
+        s.CloseSocket();
+        EXPECT_EQ(s.Family(), famIP4);
+        EXPECT_EQ(s.Socket(), platform::net::kInvalidSocket);
+    }
+}
