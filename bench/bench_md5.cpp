@@ -34,14 +34,16 @@ void BM_MD5Arquivo(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const std::string digest = form.MD5Arquivo(gPath);
-        Record("MD5Arquivo", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        Record("MD5Arquivo",
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         gDigest["MD5Arquivo"] = digest;
         benchmark::DoNotOptimize(digest);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSize));
 }
 
-void RunTool(benchmark::State& state, const std::string& name, std::vector<std::string> argv, std::size_t digestAt) {
+void RunTool(benchmark::State& state, const std::string& name, std::vector<std::string> argv,
+             std::size_t digestAt) {
     for (auto _ : state) {
         const auto result = testsupport::Run({.argv = argv});
         if (result.exitStatus != 0) {
@@ -59,7 +61,9 @@ void BM_OpensslMd5(benchmark::State& state) {
     RunTool(state, "openssl md5", {"openssl", "md5", "-r", gPath}, 0);
 }
 
-void BM_Md5sum(benchmark::State& state) { RunTool(state, "md5sum", {"md5sum", "-b", gPath}, 0); }
+void BM_Md5sum(benchmark::State& state) {
+    RunTool(state, "md5sum", {"md5sum", "-b", gPath}, 0);
+}
 
 }  // namespace
 
@@ -92,8 +96,10 @@ int main(int argc, char** argv) {
     for (const auto& [name, mibps] : gBestMiBps)
         std::printf("  %-12s %8.1f MiB/s  digest %s\n", name.c_str(), mibps, gDigest[name].c_str());
     if (gBestMiBps.count("openssl md5") && gBestMiBps["openssl md5"] > 0)
-        std::printf("  MD5Arquivo / openssl md5 = %.2f\n", gBestMiBps["MD5Arquivo"] / gBestMiBps["openssl md5"]);
-    const bool same = gDigest["MD5Arquivo"] == gDigest["openssl md5"] && gDigest["MD5Arquivo"] == gDigest["md5sum"];
+        std::printf("  MD5Arquivo / openssl md5 = %.2f\n",
+                    gBestMiBps["MD5Arquivo"] / gBestMiBps["openssl md5"]);
+    const bool same = gDigest["MD5Arquivo"] == gDigest["openssl md5"] &&
+                      gDigest["MD5Arquivo"] == gDigest["md5sum"];
     std::printf("  digests %s\n", same ? "agree" : "DIFFER");
     return same ? 0 : 1;
 }

@@ -18,7 +18,8 @@ int ArgumentToInt(const std::string& argument) {
     std::size_t i = 0;
     while (i < argument.size() && argument[i] == ' ') ++i;
     bool negative = false;
-    if (i < argument.size() && (argument[i] == '+' || argument[i] == '-')) negative = argument[i++] == '-';
+    if (i < argument.size() && (argument[i] == '+' || argument[i] == '-'))
+        negative = argument[i++] == '-';
     if (i == argument.size()) return 0;
     std::int64_t value = 0;
     for (; i < argument.size(); ++i) {

@@ -26,7 +26,8 @@ bool ParseUnsigned(const std::string& text, unsigned long& value) {
 unsigned StartDelayMilliseconds() {
     const auto text = platform::GetEnvironmentVariable("TRAVIK_START_DELAY_MS");
     unsigned long value = 0;
-    if (!text || !ParseUnsigned(*text, value) || value > 24UL * 3600 * 1000) return kDefaultStartDelay;
+    if (!text || !ParseUnsigned(*text, value) || value > 24UL * 3600 * 1000)
+        return kDefaultStartDelay;
     return static_cast<unsigned>(value);
 }
 
@@ -36,14 +37,17 @@ DatabaseAddress ParseDatabaseAddress(const std::string& text) {
     bool hasPort = false;
     if (!text.empty() && text.front() == '[') {
         const auto close = text.find(']');
-        if (close == std::string::npos) throw platform::Exception("Invalid database address \"" + text + "\"");
+        if (close == std::string::npos)
+            throw platform::Exception("Invalid database address \"" + text + "\"");
         address.host = text.substr(1, close - 1);
         if (close + 1 < text.size()) {
-            if (text[close + 1] != ':') throw platform::Exception("Invalid database address \"" + text + "\"");
+            if (text[close + 1] != ':')
+                throw platform::Exception("Invalid database address \"" + text + "\"");
             port = text.substr(close + 2);
             hasPort = true;
         }
-    } else if (const auto colon = text.find(':'); colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+    } else if (const auto colon = text.find(':');
+               colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
         address.host = text.substr(0, colon);
         port = text.substr(colon + 1);
         hasPort = true;
@@ -56,15 +60,19 @@ DatabaseAddress ParseDatabaseAddress(const std::string& text) {
             throw platform::Exception("Invalid database port in \"" + text + "\"");
         address.port = static_cast<int>(value);
     }
-    if (address.host.empty()) throw platform::Exception("Invalid database address \"" + text + "\"");
+    if (address.host.empty())
+        throw platform::Exception("Invalid database address \"" + text + "\"");
     return address;
 }
 
-const char* DefaultDatabaseHost() { return TRAVIK_DEFAULT_DB_HOST; }
+const char* DefaultDatabaseHost() {
+    return TRAVIK_DEFAULT_DB_HOST;
+}
 
 DatabaseAddress UpdateDatabaseAddress() {
     const auto text = platform::GetEnvironmentVariable("TRAVIK_DB_HOST");
-    return ParseDatabaseAddress(text && !text->empty() ? *text : std::string(DefaultDatabaseHost()));
+    return ParseDatabaseAddress(text && !text->empty() ? *text
+                                                       : std::string(DefaultDatabaseHost()));
 }
 
 }  // namespace agent

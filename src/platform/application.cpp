@@ -28,9 +28,13 @@ void Application::Initialize(int argc, const char* const* argv) {
     eventloop::InstallCloseHandler();
 }
 
-void Application::SetCommandLine(std::vector<std::string> args) { args_ = std::move(args); }
+void Application::SetCommandLine(std::vector<std::string> args) {
+    args_ = std::move(args);
+}
 
-int Application::ParamCount() const { return args_.empty() ? 0 : static_cast<int>(args_.size()) - 1; }
+int Application::ParamCount() const {
+    return args_.empty() ? 0 : static_cast<int>(args_.size()) - 1;
+}
 
 std::string Application::ParamStr(int index) const {
     if (index < 0 || index >= static_cast<int>(args_.size())) return std::string();
@@ -53,14 +57,18 @@ void Application::Run() {
     }
 }
 
-void Application::Terminate() { queue_.push_back(Message{true, nullptr}); }
+void Application::Terminate() {
+    queue_.push_back(Message{true, nullptr});
+}
 
 void Application::ProcessMessages() {
     while (ProcessMessage()) {
     }
 }
 
-void Application::Post(std::function<void()> message) { queue_.push_back(Message{false, std::move(message)}); }
+void Application::Post(std::function<void()> message) {
+    queue_.push_back(Message{false, std::move(message)});
+}
 
 void Application::RequestClose() {
     Post([this] {
@@ -135,8 +143,12 @@ void Application::UnregisterForm(Form* form) {
     if (mainForm_ == form) mainForm_ = nullptr;
 }
 
-void Application::RegisterTimer(Timer* timer) { timers_.push_back(timer); }
+void Application::RegisterTimer(Timer* timer) {
+    timers_.push_back(timer);
+}
 
-void Application::UnregisterTimer(Timer* timer) { std::erase(timers_, timer); }
+void Application::UnregisterTimer(Timer* timer) {
+    std::erase(timers_, timer);
+}
 
 }  // namespace platform

@@ -20,7 +20,7 @@ class Timer;
 std::string MessageWithPeriod(const std::string& message);
 
 class Application {
-public:
+  public:
     // The process's application object.
     static Application& Instance();
 
@@ -75,7 +75,7 @@ public:
     int ExitCode() const { return exitCode_; }
     void SetExitCode(int code) { exitCode_ = code; }
 
-private:
+  private:
     friend class Form;
     friend class Timer;
     using Clock = std::chrono::steady_clock;

@@ -7,7 +7,7 @@
 namespace platform {
 
 class Component {
-public:
+  public:
     Component() = default;
     explicit Component(std::string name) : Name(std::move(name)) {}
     virtual ~Component() = default;

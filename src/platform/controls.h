@@ -23,7 +23,7 @@ inline constexpr std::uint32_t clYellow = 0x00FFFF;
 enum class Align { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
 class Control : public Component {
-public:
+  public:
     int Left = 0;
     int Top = 0;
     int Width = 0;
@@ -34,7 +34,7 @@ public:
 };
 
 class Panel : public Control {
-public:
+  public:
     std::uint32_t Color = clBtnFace;
     std::uint32_t BorderColor = clBlack;
     int BorderWidth = 0;
@@ -44,7 +44,7 @@ public:
 };
 
 class Label : public Control {
-public:
+  public:
     const std::string& Caption() const { return caption_; }
     void SetCaption(const std::string& caption) {
         if (caption_ == caption) return;
@@ -54,7 +54,7 @@ public:
     bool Centered = false;
     NotifyEvent OnChange;  // the caption changed (a backend redraws)
 
-private:
+  private:
     std::string caption_;
 };
 

@@ -2,9 +2,13 @@
 
 namespace platform {
 
-Form::Form(Application& app) : app_(app), window_(CreateFormWindow(*this)) { app_.RegisterForm(this); }
+Form::Form(Application& app) : app_(app), window_(CreateFormWindow(*this)) {
+    app_.RegisterForm(this);
+}
 
-Form::~Form() { app_.UnregisterForm(this); }
+Form::~Form() {
+    app_.UnregisterForm(this);
+}
 
 void Form::SetVisible(bool visible) {
     if (visible_ == visible) return;
@@ -13,11 +17,17 @@ void Form::SetVisible(bool visible) {
     window_->SetVisible(visible);
 }
 
-void Form::BringToFront() { window_->BringToFront(); }
+void Form::BringToFront() {
+    window_->BringToFront();
+}
 
-void Form::Restore() { window_->Restore(); }
+void Form::Restore() {
+    window_->Restore();
+}
 
-void Form::Minimize() { window_->Minimize(); }
+void Form::Minimize() {
+    window_->Minimize();
+}
 
 void Form::Close() {
     CloseAction action = IsMainForm() ? CloseAction::caFree : CloseAction::caHide;

@@ -15,7 +15,7 @@ class Form;
 
 // The native window of a form, supplied by the backend.
 class FormWindow {
-public:
+  public:
     virtual ~FormWindow() = default;
     virtual void SetVisible(bool visible) = 0;
     virtual void SetTaskbarButton(bool shown) = 0;
@@ -28,7 +28,7 @@ std::unique_ptr<FormWindow> CreateFormWindow(Form& form);
 enum class CloseAction { caNone, caHide, caFree, caMinimize };
 
 class Form : public Component {
-public:
+  public:
     explicit Form(Application& app = Application::Instance());
     ~Form() override;
 
@@ -45,7 +45,10 @@ public:
 
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
-    void Show() { SetVisible(true); BringToFront(); }
+    void Show() {
+        SetVisible(true);
+        BringToFront();
+    }
     void Hide() { SetVisible(false); }
     void BringToFront();
     void Restore();
@@ -57,11 +60,11 @@ public:
     NotifyEvent OnCreate;
     std::function<void(Component* Sender, CloseAction& Action)> OnClose;
 
-protected:
+  protected:
     // Runs OnCreate; a derived form calls it once its components are set up.
     void DoCreate();
 
-private:
+  private:
     Application& app_;
     std::unique_ptr<FormWindow> window_;
     bool visible_ = false;

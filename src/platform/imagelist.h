@@ -9,7 +9,7 @@
 namespace platform {
 
 class ImageList : public Component {
-public:
+  public:
     // The pictures, by resource name.
     std::vector<std::string> Images;
     int Count() const { return static_cast<int>(Images.size()); }

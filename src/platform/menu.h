@@ -9,7 +9,7 @@
 namespace platform {
 
 class MenuItem : public Component {
-public:
+  public:
     std::string Caption;  // "-" is a separator
     NotifyEvent OnClick;
     bool IsSeparator() const { return Caption == "-"; }
@@ -24,7 +24,7 @@ struct Point {
 };
 
 class PopupMenu : public Component {
-public:
+  public:
     std::vector<MenuItem*> Items;
 
     // Shows the menu at the screen position until the user chooses or dismisses it,
@@ -32,7 +32,7 @@ public:
     void Popup(int x, int y);
     bool PoppedUp() const { return poppedUp_; }
 
-private:
+  private:
     bool poppedUp_ = false;
 };
 

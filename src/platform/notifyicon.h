@@ -11,7 +11,7 @@ namespace platform {
 enum class MouseAction { LeftDown, LeftUp, LeftDblClick, RightDown, RightUp, RightDblClick };
 
 class NotifyIcon {
-public:
+  public:
     virtual ~NotifyIcon() = default;
     // Adds the icon (or changes it when present).
     virtual void Add(const std::string& picture, const std::string& hint) = 0;

@@ -10,7 +10,7 @@ namespace platform {
 enum class SeekOrigin { Begin, Current, End };
 
 class Stream {
-public:
+  public:
     virtual ~Stream() = default;
     // Reads up to `count` bytes; returns the number read, 0 at the end.
     virtual std::size_t Read(void* buffer, std::size_t count) = 0;

@@ -7,7 +7,9 @@ Timer::Timer(Application& app) : app_(app) {
     Restart();
 }
 
-Timer::~Timer() { app_.UnregisterTimer(this); }
+Timer::~Timer() {
+    app_.UnregisterTimer(this);
+}
 
 void Timer::SetInterval(unsigned milliseconds) {
     if (interval_ == milliseconds) return;
@@ -21,7 +23,9 @@ void Timer::SetEnabled(bool enabled) {
     Restart();
 }
 
-void Timer::Restart() { due_ = Clock::now() + std::chrono::milliseconds(interval_); }
+void Timer::Restart() {
+    due_ = Clock::now() + std::chrono::milliseconds(interval_);
+}
 
 void Timer::Fire() {
     // The next tick counts from now; a handler that pumps messages is not re-entered.

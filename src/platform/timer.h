@@ -9,7 +9,7 @@
 namespace platform {
 
 class Timer : public Component {
-public:
+  public:
     explicit Timer(Application& app = Application::Instance());
     ~Timer() override;
 
@@ -21,7 +21,7 @@ public:
 
     NotifyEvent OnTimer;
 
-private:
+  private:
     friend class Application;
     using Clock = std::chrono::steady_clock;
 

@@ -20,7 +20,7 @@ inline constexpr std::int32_t kRpcSOk = 0;
 inline constexpr std::int32_t kRpcSUuidLocalOnly = 1824;
 
 class SequentialUuidSource {
-public:
+  public:
     SequentialUuidSource();
     ~SequentialUuidSource();
     SequentialUuidSource(const SequentialUuidSource&) = delete;
@@ -31,7 +31,7 @@ public:
     // Fills `uuid`; returns kRpcSOk, kRpcSUuidLocalOnly or another failure status.
     std::int32_t Create(Uuid& uuid);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -6,19 +6,26 @@ namespace {
 
 platform::AlertAnimation AnimationOf(TAlertWindowAnimation animation) {
     switch (animation) {
-        case TAlertWindowAnimation::awaNone: return platform::AlertAnimation::None;
-        case TAlertWindowAnimation::awaFade: return platform::AlertAnimation::Fade;
-        case TAlertWindowAnimation::awaSlide: return platform::AlertAnimation::Slide;
+        case TAlertWindowAnimation::awaNone:
+            return platform::AlertAnimation::None;
+        case TAlertWindowAnimation::awaFade:
+            return platform::AlertAnimation::Fade;
+        case TAlertWindowAnimation::awaSlide:
+            return platform::AlertAnimation::Slide;
     }
     return platform::AlertAnimation::None;
 }
 
 platform::ScreenCorner CornerOf(TAlertWindowPosition position) {
     switch (position) {
-        case TAlertWindowPosition::awpTopLeft: return platform::ScreenCorner::TopLeft;
-        case TAlertWindowPosition::awpTopRight: return platform::ScreenCorner::TopRight;
-        case TAlertWindowPosition::awpBottomLeft: return platform::ScreenCorner::BottomLeft;
-        default: return platform::ScreenCorner::BottomRight;
+        case TAlertWindowPosition::awpTopLeft:
+            return platform::ScreenCorner::TopLeft;
+        case TAlertWindowPosition::awpTopRight:
+            return platform::ScreenCorner::TopRight;
+        case TAlertWindowPosition::awpBottomLeft:
+            return platform::ScreenCorner::BottomLeft;
+        default:
+            return platform::ScreenCorner::BottomRight;
     }
 }
 
@@ -30,13 +37,15 @@ TAlertWindowPosition AutoPosition(std::optional<platform::TaskbarEdge> taskbar) 
     return TAlertWindowPosition::awpBottomRight;
 }
 
-TAlertWindow& TAlertWindowManager::Show(const std::string& Caption, const std::string& Text, int ImageIndex) {
+TAlertWindow& TAlertWindowManager::Show(const std::string& Caption, const std::string& Text,
+                                        int ImageIndex) {
     auto window = std::make_unique<TAlertWindow>();
     window->Caption = Caption;
     window->Text = Text;
     window->ImageIndex = ImageIndex;
-    window->Position =
-        WindowPosition == TAlertWindowPosition::awpAuto ? AutoPosition(platform::QueryTaskbarEdge()) : WindowPosition;
+    window->Position = WindowPosition == TAlertWindowPosition::awpAuto
+                           ? AutoPosition(platform::QueryTaskbarEdge())
+                           : WindowPosition;
 
     platform::AlertWindowSpec spec;
     spec.Caption = Caption;

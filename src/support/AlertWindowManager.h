@@ -18,7 +18,7 @@ enum class TAlertWindowAnimation { awaNone, awaFade, awaSlide };
 
 // One alert with its message.
 class TAlertWindow {
-public:
+  public:
     std::string Caption;
     std::string Text;
     int ImageIndex = 0;
@@ -30,7 +30,7 @@ public:
 TAlertWindowPosition AutoPosition(std::optional<platform::TaskbarEdge> taskbar);
 
 class TAlertWindowManager : public platform::Component {
-public:
+  public:
     unsigned DisplayTime = 7000;
     bool CloseOnRightClick = true;
     bool SnapToScreenEdges = true;
@@ -54,7 +54,7 @@ public:
     TAlertWindow& Show(const std::string& Caption, const std::string& Text, int ImageIndex);
     const std::vector<std::unique_ptr<TAlertWindow>>& Windows() const { return windows_; }
 
-private:
+  private:
     std::vector<std::unique_ptr<TAlertWindow>> windows_;
 };
 

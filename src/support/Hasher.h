@@ -11,13 +11,13 @@
 namespace support {
 
 class THashComponent : public platform::Component {
-public:
+  public:
     static constexpr const char* kVersion = "1.0";
     std::string Version() const { return kVersion; }
 };
 
 class THasher : public THashComponent {
-public:
+  public:
     // Each raises EAbstractError here.
     virtual void HashBuffer(const void* buffer, std::size_t size);
     virtual void HashFile(const std::string& fileName);

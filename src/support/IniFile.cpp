@@ -18,8 +18,8 @@ constexpr char kUtf16BEBom[] = "\xFE\xFF";
 
 bool SameName(const std::string& a, const std::string& b) {
     const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Without leading and trailing characters of code 32 or less.
@@ -162,7 +162,8 @@ std::string TMemIniFile::ReadString(const std::string& section, const std::strin
     return defaultValue;
 }
 
-void TMemIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
+void TMemIniFile::WriteString(const std::string& section, const std::string& ident,
+                              const std::string& value) {
     Section* s = FindSection(section);
     if (s == nullptr) {
         sections_.push_back(Section{section, {}});
@@ -177,11 +178,14 @@ void TMemIniFile::WriteString(const std::string& section, const std::string& ide
     s->lines.push_back(Line{true, ident, value});
 }
 
-bool TMemIniFile::SectionExists(const std::string& section) const { return FindSection(section) != nullptr; }
+bool TMemIniFile::SectionExists(const std::string& section) const {
+    return FindSection(section) != nullptr;
+}
 
 void TMemIniFile::DeleteKey(const std::string& section, const std::string& ident) {
     if (Section* s = FindSection(section))
-        std::erase_if(s->lines, [&](const Line& line) { return line.isValue && SameName(line.name, ident); });
+        std::erase_if(s->lines,
+                      [&](const Line& line) { return line.isValue && SameName(line.name, ident); });
 }
 
 void TMemIniFile::EraseSection(const std::string& section) {
@@ -201,7 +205,8 @@ void TMemIniFile::UpdateFile() const {
         file.Flush();
     } catch (const platform::EFCreateError& error) {
         // Someone else's temporary file (a directory, or one in use) is left alone.
-        throw platform::EFCreateError("Cannot create file \"" + fileName_ + "\". " + ReasonOf(error.Message()));
+        throw platform::EFCreateError("Cannot create file \"" + fileName_ + "\". " +
+                                      ReasonOf(error.Message()));
     } catch (const platform::Exception& error) {
         fail(ReasonOf(error.Message()));
     }

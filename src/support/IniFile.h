@@ -15,7 +15,7 @@ enum class IniEncoding {
 };
 
 class TMemIniFile {
-public:
+  public:
     // Reads the file when it exists (its encoding recognised from a byte-order mark,
     // else the ANSI code page); an existing file that cannot be read raises EFOpenError.
     explicit TMemIniFile(std::string fileName);
@@ -26,7 +26,8 @@ public:
     std::string ReadString(const std::string& section, const std::string& ident,
                            const std::string& defaultValue) const;
     // Replaces the key's line in place, or appends it (and the section) at the end.
-    void WriteString(const std::string& section, const std::string& ident, const std::string& value);
+    void WriteString(const std::string& section, const std::string& ident,
+                     const std::string& value);
     bool SectionExists(const std::string& section) const;
     void DeleteKey(const std::string& section, const std::string& ident);
     void EraseSection(const std::string& section);
@@ -46,7 +47,7 @@ public:
     static std::string Encode(const std::string& text, IniEncoding encoding);
     static std::string Decode(const std::string& bytes, IniEncoding* encoding = nullptr);
 
-private:
+  private:
     struct Line {
         bool isValue = false;
         std::string name;   // the key, for a value line

@@ -11,7 +11,8 @@ void TMD5Hasher::HashBuffer(const void* buffer, std::size_t size) {
 }
 
 void TMD5Hasher::HashFile(const std::string& fileName) {
-    platform::fs::FileStream file(fileName, platform::fs::OpenMode::Read, platform::fs::ShareMode::DenyNone);
+    platform::fs::FileStream file(fileName, platform::fs::OpenMode::Read,
+                                  platform::fs::ShareMode::DenyNone);
     HashStream(file);
 }
 
@@ -26,6 +27,8 @@ void TMD5Hasher::HashStream(platform::Stream& stream) {
     FDigest = md5.Final();
 }
 
-void TMD5Hasher::HashString(const std::string& text) { HashBuffer(text.data(), text.size()); }
+void TMD5Hasher::HashString(const std::string& text) {
+    HashBuffer(text.data(), text.size());
+}
 
 }  // namespace support

@@ -10,7 +10,7 @@
 namespace support {
 
 class TMD5Hasher : public THasher {
-public:
+  public:
     // Size of the read buffer: files are read in blocks of this size through one
     // buffer, so memory stays bounded whatever the file's size.
     static constexpr std::size_t kBufferSize = 64 * 1024;
@@ -23,7 +23,7 @@ public:
 
     void GetDigest(TMD5Digest& digest) const { digest = FDigest; }
 
-private:
+  private:
     std::unique_ptr<std::uint8_t[]> FBuffer;
     TMD5Digest FDigest{};
 };

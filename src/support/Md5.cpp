@@ -21,13 +21,13 @@ inline std::uint32_t LoadLE(const std::uint8_t* p) {
 #define MD5_F(a, b, c, d, x, s, t)                \
     a += ((d) ^ ((b) & ((c) ^ (d)))) + (x) + (t); \
     a = std::rotl(a, s) + (b);
-#define MD5_G(a, b, c, d, x, s, t)              \
+#define MD5_G(a, b, c, d, x, s, t)               \
     a += ((c) & ~(d)) + (x) + (t) + ((b) & (d)); \
     a = std::rotl(a, s) + (b);
-#define MD5_H(a, b, c, d, x, s, t)        \
+#define MD5_H(a, b, c, d, x, s, t)      \
     a += ((b) ^ (c) ^ (d)) + (x) + (t); \
     a = std::rotl(a, s) + (b);
-#define MD5_I(a, b, c, d, x, s, t)            \
+#define MD5_I(a, b, c, d, x, s, t)         \
     a += ((c) ^ ((b) | ~(d))) + (x) + (t); \
     a = std::rotl(a, s) + (b);
 
@@ -167,7 +167,8 @@ TMD5Digest Md5::Final() {
     Update(lengthBytes, 8);
     TMD5Digest digest;
     for (int i = 0; i < 4; ++i)
-        for (int k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<std::uint8_t>(state_[i] >> (8 * k));
+        for (int k = 0; k < 4; ++k)
+            digest[4 * i + k] = static_cast<std::uint8_t>(state_[i] >> (8 * k));
     return digest;
 }
 

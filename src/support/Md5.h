@@ -11,7 +11,7 @@ namespace support {
 using TMD5Digest = std::array<std::uint8_t, 16>;
 
 class Md5 {
-public:
+  public:
     Md5() { Reset(); }
     // Starts a new computation (the initial state of RFC 1321).
     void Reset();
@@ -19,7 +19,7 @@ public:
     // Pads, finishes and returns the digest; the object must be Reset before reuse.
     TMD5Digest Final();
 
-private:
+  private:
     std::uint32_t state_[4];
     std::uint64_t length_ = 0;  // bytes fed so far
     std::uint8_t pending_[64];

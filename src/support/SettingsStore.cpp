@@ -19,10 +19,14 @@ void Change(T& field, const T& value, bool& refresh) {
 
 platform::KnownFolder KnownFolderOf(TSettingsSpecialFolder folder) {
     switch (folder) {
-        case TSettingsSpecialFolder::sfUserAppDataLocal: return platform::KnownFolder::UserAppDataLocal;
-        case TSettingsSpecialFolder::sfUserDocuments: return platform::KnownFolder::UserDocuments;
-        case TSettingsSpecialFolder::sfProgramData: return platform::KnownFolder::ProgramData;
-        default: return platform::KnownFolder::UserAppDataRoaming;
+        case TSettingsSpecialFolder::sfUserAppDataLocal:
+            return platform::KnownFolder::UserAppDataLocal;
+        case TSettingsSpecialFolder::sfUserDocuments:
+            return platform::KnownFolder::UserDocuments;
+        case TSettingsSpecialFolder::sfProgramData:
+            return platform::KnownFolder::ProgramData;
+        default:
+            return platform::KnownFolder::UserAppDataRoaming;
     }
 }
 
@@ -31,12 +35,24 @@ platform::KnownFolder KnownFolderOf(TSettingsSpecialFolder folder) {
 TSettingsStore::TSettingsStore() = default;
 TSettingsStore::~TSettingsStore() = default;
 
-void TSettingsStore::SetPathType(TSettingsPathType value) { Change(FPathType, value, FRefreshStorage); }
-void TSettingsStore::SetPath(const std::string& value) { Change(FPath, value, FRefreshStorage); }
-void TSettingsStore::SetSpecialFolder(TSettingsSpecialFolder value) { Change(FSpecialFolder, value, FRefreshStorage); }
-void TSettingsStore::SetFileEncoding(TSettingsFileEncoding value) { Change(FFileEncoding, value, FRefreshStorage); }
-void TSettingsStore::SetRegKey(TSettingsRegKey value) { Change(FRegKey, value, FRefreshStorage); }
-void TSettingsStore::SetRegAccess(const TSettingsRegAccess& value) { Change(FRegAccess, value, FRefreshStorage); }
+void TSettingsStore::SetPathType(TSettingsPathType value) {
+    Change(FPathType, value, FRefreshStorage);
+}
+void TSettingsStore::SetPath(const std::string& value) {
+    Change(FPath, value, FRefreshStorage);
+}
+void TSettingsStore::SetSpecialFolder(TSettingsSpecialFolder value) {
+    Change(FSpecialFolder, value, FRefreshStorage);
+}
+void TSettingsStore::SetFileEncoding(TSettingsFileEncoding value) {
+    Change(FFileEncoding, value, FRefreshStorage);
+}
+void TSettingsStore::SetRegKey(TSettingsRegKey value) {
+    Change(FRegKey, value, FRefreshStorage);
+}
+void TSettingsStore::SetRegAccess(const TSettingsRegAccess& value) {
+    Change(FRegAccess, value, FRefreshStorage);
+}
 
 std::string TSettingsStore::ResolvedIniPath() const {
     const std::string exe = fs::ApplicationExeName();
@@ -47,7 +63,8 @@ std::string TSettingsStore::ResolvedIniPath() const {
         if (!FPath.empty()) return fs::ExtractFilePath(exe) + FPath;
         const std::string name = fs::ExtractFileName(exe);
         const auto dot = name.find_last_of('.');
-        return fs::ExtractFilePath(exe) + (dot == std::string::npos ? name : name.substr(0, dot)) + ".ini";
+        return fs::ExtractFilePath(exe) + (dot == std::string::npos ? name : name.substr(0, dot)) +
+               ".ini";
     }
     std::string name = FPath.empty() ? fs::ExtractFileName(exe) + ".ini" : FPath;
     while (!name.empty() && name.front() == fs::kPathDelim) name.erase(0, 1);
@@ -67,14 +84,21 @@ void TSettingsStore::PrepareStorage() {
 
 void TSettingsStore::SaveIni() {
     switch (FFileEncoding) {
-        case TSettingsFileEncoding::feDefault: FIni->Encoding = IniEncoding::Ansi; break;
-        case TSettingsFileEncoding::feUTF8: FIni->Encoding = IniEncoding::Utf8; break;
-        case TSettingsFileEncoding::feUnicode: FIni->Encoding = IniEncoding::Utf16LE; break;
+        case TSettingsFileEncoding::feDefault:
+            FIni->Encoding = IniEncoding::Ansi;
+            break;
+        case TSettingsFileEncoding::feUTF8:
+            FIni->Encoding = IniEncoding::Utf8;
+            break;
+        case TSettingsFileEncoding::feUnicode:
+            FIni->Encoding = IniEncoding::Utf16LE;
+            break;
     }
     FIni->UpdateFile();
 }
 
-void TSettingsStore::WriteString(const std::string& Section, const std::string& Ident, const std::string& Value) {
+void TSettingsStore::WriteString(const std::string& Section, const std::string& Ident,
+                                 const std::string& Value) {
     PrepareStorage();
     FIni->WriteString(Section, Ident, Value);
     SaveIni();

@@ -13,9 +13,21 @@
 namespace support {
 
 enum class TSettingsPathType { ptIniFile, ptRegistry };
-enum class TSettingsSpecialFolder { sfNone, sfUserAppDataRoaming, sfUserAppDataLocal, sfUserDocuments, sfProgramData };
+enum class TSettingsSpecialFolder {
+    sfNone,
+    sfUserAppDataRoaming,
+    sfUserAppDataLocal,
+    sfUserDocuments,
+    sfProgramData
+};
 enum class TSettingsFileEncoding { feDefault, feUTF8, feUnicode };
-enum class TSettingsRegKey { hkeyClassesRoot, hkeyCurrentUser, hkeyLocalMachine, hkeyUsers, hkeyCurrentConfig };
+enum class TSettingsRegKey {
+    hkeyClassesRoot,
+    hkeyCurrentUser,
+    hkeyLocalMachine,
+    hkeyUsers,
+    hkeyCurrentConfig
+};
 enum class TSettingsRegAccessKey {
     keyQueryValue,
     keySetValue,
@@ -31,7 +43,7 @@ enum class TSettingsRegAccessKey {
 using TSettingsRegAccess = std::set<TSettingsRegAccessKey>;
 
 class TSettingsStore : public platform::Component {
-public:
+  public:
     TSettingsStore();
     ~TSettingsStore() override;
 
@@ -53,12 +65,14 @@ public:
     // Stores the value; in INI mode the whole file is written at once. A file that
     // cannot be written raises "Cannot create file "%s". %s" and the value stays in
     // memory.
-    void WriteString(const std::string& Section, const std::string& Ident, const std::string& Value);
-    std::string ReadString(const std::string& Section, const std::string& Ident, const std::string& Default = {});
+    void WriteString(const std::string& Section, const std::string& Ident,
+                     const std::string& Value);
+    std::string ReadString(const std::string& Section, const std::string& Ident,
+                           const std::string& Default = {});
     void DeleteKey(const std::string& Section, const std::string& Ident);
     void EraseSection(const std::string& Section);
 
-private:
+  private:
     // Opens the storage anew when a setting changed (reading an existing INI file).
     void PrepareStorage();
     std::string ResolvedIniPath() const;

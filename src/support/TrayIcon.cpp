@@ -6,12 +6,18 @@ namespace {
 
 TTrayIconClicks ClickOf(platform::MouseAction action) {
     switch (action) {
-        case platform::MouseAction::LeftDown: return TTrayIconClicks::ticLeftClick;
-        case platform::MouseAction::LeftUp: return TTrayIconClicks::ticLeftClickUp;
-        case platform::MouseAction::LeftDblClick: return TTrayIconClicks::ticLeftDblClick;
-        case platform::MouseAction::RightDown: return TTrayIconClicks::ticRightClick;
-        case platform::MouseAction::RightUp: return TTrayIconClicks::ticRightClickUp;
-        case platform::MouseAction::RightDblClick: return TTrayIconClicks::ticRightDblClick;
+        case platform::MouseAction::LeftDown:
+            return TTrayIconClicks::ticLeftClick;
+        case platform::MouseAction::LeftUp:
+            return TTrayIconClicks::ticLeftClickUp;
+        case platform::MouseAction::LeftDblClick:
+            return TTrayIconClicks::ticLeftDblClick;
+        case platform::MouseAction::RightDown:
+            return TTrayIconClicks::ticRightClick;
+        case platform::MouseAction::RightUp:
+            return TTrayIconClicks::ticRightClickUp;
+        case platform::MouseAction::RightDblClick:
+            return TTrayIconClicks::ticRightDblClick;
     }
     return TTrayIconClicks::ticNone;
 }
@@ -40,7 +46,8 @@ void TTrayIcon::Loaded() {
 
 void TTrayIcon::AddIcon() {
     std::string picture = "MAINICON";  // the application's icon
-    if (Icons != nullptr && IconIndex >= 0 && IconIndex < Icons->Count()) picture = Icons->Images[IconIndex];
+    if (Icons != nullptr && IconIndex >= 0 && IconIndex < Icons->Count())
+        picture = Icons->Images[IconIndex];
     icon_->Add(picture, Hint.empty() ? owner_.App().Title() : Hint);
 }
 

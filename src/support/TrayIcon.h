@@ -24,7 +24,7 @@ enum class TTrayIconClicks {
 };
 
 class TTrayIcon : public platform::Component {
-public:
+  public:
     explicit TTrayIcon(platform::Form& owner);
     ~TTrayIcon() override;  // removes the icon
 
@@ -47,7 +47,7 @@ public:
     void MouseAction(platform::MouseAction action);
     void ApplicationMinimized();
 
-private:
+  private:
     void AddIcon();
     void Restore();
     void ShowPopup();

@@ -23,11 +23,13 @@ struct Installation {
         const auto copy = testsupport::Run({.argv = {"cp", testsupport::AgentBinary(), agent}});
         EXPECT_EQ(copy.exitStatus, 0) << copy.err;
     }
-    Process::Options Options(std::vector<std::string> args, std::map<std::string, std::string> env = {}) const {
+    Process::Options Options(std::vector<std::string> args,
+                             std::map<std::string, std::string> env = {}) const {
         args.insert(args.begin(), agent);
         if (!env.count("TRAVIK_START_DELAY_MS")) env["TRAVIK_START_DELAY_MS"] = "200";
         // Nothing may reach a real database from these tests.
-        if (!env.count("TRAVIK_DB_HOST")) env["TRAVIK_DB_HOST"] = "127.0.0.1:" + std::to_string(testsupport::FreePort());
+        if (!env.count("TRAVIK_DB_HOST"))
+            env["TRAVIK_DB_HOST"] = "127.0.0.1:" + std::to_string(testsupport::FreePort());
         return Process::Options{.argv = args, .env = env, .cwd = dir.path()};
     }
     // The names in the installation folder.
@@ -41,7 +43,8 @@ struct Installation {
 
 TEST(LifeCycle, WithoutArgumentsTheAgentEndsAfterTheDelayHavingDoneNothing) {
     Installation inst;
-    const ProcessResult r = testsupport::Run(inst.Options({}, {{"TRAVIK_START_DELAY_MS", "400"}}), 20s);
+    const ProcessResult r =
+        testsupport::Run(inst.Options({}, {{"TRAVIK_START_DELAY_MS", "400"}}), 20s);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_GE(r.elapsed, 400ms);
     EXPECT_LT(r.elapsed, 4s);

@@ -50,7 +50,8 @@ std::string FirstAdapterFromSysfs() {
     for (std::string name; names >> name;) {
         const std::string base = "/sys/class/net/" + name + "/";
         const int flags = std::stoi(Trimmed(testsupport::ReadFile(base + "flags")), nullptr, 16);
-        if ((flags & 0x8) != 0 || Trimmed(testsupport::ReadFile(base + "addr_len")) != "6") continue;
+        if ((flags & 0x8) != 0 || Trimmed(testsupport::ReadFile(base + "addr_len")) != "6")
+            continue;
         const std::string address = Upper(Trimmed(testsupport::ReadFile(base + "address")));
         if (address == "00:00:00:00:00:00") continue;
         byIndex[std::stoi(Trimmed(testsupport::ReadFile(base + "ifindex")))] =
@@ -87,9 +88,18 @@ TEST(MainForm, ArgumentsAreStoredUntrimmedAndNumbersAreDecimal32BitOrZero) {
     EXPECT_EQ(t.form->vsPasta, " C:\\pasta ");
 
     const std::vector<std::pair<std::string, int>> numbers = {
-        {"42", 42},           {"-2147483648", INT_MIN}, {"2147483647", INT_MAX}, {"-2147483649", 0},
-        {"+7", 7},            {"  12", 12},             {"12 ", 0},              {"1e3", 0},
-        {"0x10", 0},          {"-", 0},                 {"007", 7},              {"99999999999999999999", 0},
+        {"42", 42},
+        {"-2147483648", INT_MIN},
+        {"2147483647", INT_MAX},
+        {"-2147483649", 0},
+        {"+7", 7},
+        {"  12", 12},
+        {"12 ", 0},
+        {"1e3", 0},
+        {"0x10", 0},
+        {"-", 0},
+        {"007", 7},
+        {"99999999999999999999", 0},
     };
     for (const auto& [text, value] : numbers) {
         FormUnderTest n({"1", "2", text, "4", "5"});
@@ -157,7 +167,8 @@ TEST(MainForm, FileDigestIsUpperCaseHexAndMatchesMd5sum) {
         t.form->MD5Arquivo(dir / "pacote.zip");
         FAIL() << "no error";
     } catch (const platform::EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file \"" + (dir / "pacote.zip") + "\". No such file or directory");
+        EXPECT_EQ(e.Message(),
+                  "Cannot open file \"" + (dir / "pacote.zip") + "\". No such file or directory");
     }
 }
 
@@ -215,7 +226,8 @@ TEST(RunSettings, DatabaseAddressAndStartDelayFromTheEnvironment) {
     EXPECT_EQ(agent::UpdateDatabaseAddress().host, "10.1.2.3");
     EXPECT_EQ(agent::UpdateDatabaseAddress().port, 3307);
     ::unsetenv("TRAVIK_DB_HOST");
-    EXPECT_EQ(agent::UpdateDatabaseAddress().host, ParseDatabaseAddress(agent::DefaultDatabaseHost()).host);
+    EXPECT_EQ(agent::UpdateDatabaseAddress().host,
+              ParseDatabaseAddress(agent::DefaultDatabaseHost()).host);
 
     ::setenv("TRAVIK_START_DELAY_MS", "250", 1);
     EXPECT_EQ(agent::StartDelayMilliseconds(), 250u);

@@ -99,7 +99,8 @@ TEST(Application, ErrorEscapingAHandlerShowsTheErrorBoxAndEndsWithStatusOne) {
     };
     testing::internal::CaptureStderr();
     app.Run();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Erro ao fazer o download do arquivo pacote.zip.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Erro ao fazer o download do arquivo pacote.zip.\n");
     EXPECT_EQ(app.ExitCode(), 1);
     EXPECT_EQ(form.closes, 1);  // through the main form, as the user's "Fechar"
 }
@@ -165,7 +166,9 @@ TEST(Application, ClosingACloseVetoAndSecondaryForms) {
     EXPECT_FALSE(secondary.Visible());
     EXPECT_FALSE(app.Terminated());
 
-    main.OnClose = [](platform::Component*, platform::CloseAction& action) { action = platform::CloseAction::caNone; };
+    main.OnClose = [](platform::Component*, platform::CloseAction& action) {
+        action = platform::CloseAction::caNone;
+    };
     main.Close();
     app.ProcessMessages();
     EXPECT_FALSE(app.Terminated());

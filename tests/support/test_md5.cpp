@@ -54,7 +54,8 @@ const std::vector<std::pair<std::string, std::string>> kRfc1321Suite = {
     {"abc", "900150983CD24FB0D6963F7D28E17F72"},
     {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
     {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
-    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "D174AB98D277D9F5A5611C2C9F419D9F"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+     "D174AB98D277D9F5A5611C2C9F419D9F"},
     {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
      "57EDF4A22BE3C955AC49DA2E2107B67A"},
 };
@@ -80,9 +81,10 @@ TEST(MD5Hasher, FilesAroundBlockAndBufferBoundariesMatchMd5sum) {
     TempDir dir;
     TMD5Hasher hasher;
     const std::size_t buffer = TMD5Hasher::kBufferSize;
-    for (std::size_t size : {std::size_t{0}, std::size_t{55}, std::size_t{56}, std::size_t{63}, std::size_t{64},
-                             std::size_t{65}, std::size_t{119}, std::size_t{120}, std::size_t{1024}, std::size_t{1025},
-                             buffer - 1, buffer, buffer + 1, 3 * buffer + 17}) {
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{55}, std::size_t{56}, std::size_t{63}, std::size_t{64},
+          std::size_t{65}, std::size_t{119}, std::size_t{120}, std::size_t{1024}, std::size_t{1025},
+          buffer - 1, buffer, buffer + 1, 3 * buffer + 17}) {
         const std::string path = dir / ("f" + std::to_string(size));
         testsupport::WriteFile(path, Pattern(size));
         hasher.HashFile(path);
@@ -106,7 +108,8 @@ TEST(MD5Hasher, PiecewiseFeedingGivesTheSameDigestAsOneBlock) {
 TEST(MD5Hasher, StreamIsHashedFromItsCurrentPosition) {
     TempDir dir;
     testsupport::WriteFile(dir / "f", "xyzabc");
-    platform::fs::FileStream stream(dir / "f", platform::fs::OpenMode::Read, platform::fs::ShareMode::DenyNone);
+    platform::fs::FileStream stream(dir / "f", platform::fs::OpenMode::Read,
+                                    platform::fs::ShareMode::DenyNone);
     stream.Seek(3, platform::SeekOrigin::Begin);
     TMD5Hasher hasher;
     hasher.HashStream(stream);
@@ -120,7 +123,8 @@ TEST(MD5Hasher, FileHeldOpenForWritingElsewhereCanBeHashed) {
     const int writer = ::open(path.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(writer, 0);
     ASSERT_EQ(::write(writer, "abc", 3), 3);
-    platform::fs::FileStream shared(path, platform::fs::OpenMode::ReadWrite, platform::fs::ShareMode::DenyNone);
+    platform::fs::FileStream shared(path, platform::fs::OpenMode::ReadWrite,
+                                    platform::fs::ShareMode::DenyNone);
     TMD5Hasher hasher;
     hasher.HashFile(path);
     EXPECT_EQ(DigestOf(hasher), "900150983CD24FB0D6963F7D28E17F72");
@@ -135,7 +139,8 @@ TEST(MD5Hasher, MissingFileRaisesTheOpenErrorAndKeepsTheLastDigest) {
         hasher.HashFile(dir / "missing.zip");
         FAIL() << "no error";
     } catch (const platform::EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file \"" + (dir / "missing.zip") + "\". No such file or directory");
+        EXPECT_EQ(e.Message(),
+                  "Cannot open file \"" + (dir / "missing.zip") + "\". No such file or directory");
     }
     EXPECT_EQ(DigestOf(hasher), "900150983CD24FB0D6963F7D28E17F72");
 }

@@ -41,7 +41,8 @@ void WriteWithFileSizeLimit(const std::string& path) {
     try {
         store.WriteString("ATUALIZACAO", "ARQUIVO", std::string(500, 'x'));
     } catch (const platform::EFCreateError& e) {
-        const bool named = e.Message().rfind("Cannot create file \"" + path + "\". File too large", 0) == 0;
+        const bool named =
+            e.Message().rfind("Cannot create file \"" + path + "\". File too large", 0) == 0;
         std::_Exit(named ? 3 : 4);
     }
     std::_Exit(5);
@@ -114,7 +115,9 @@ TEST(SettingsStore, EncodingsWriteTheirByteOrderMarksAndAreRecognisedWhenRead) {
         store.SetPath(path);
         store.SetFileEncoding(TSettingsFileEncoding::feUTF8);
         store.WriteString("S", "Nome", "Versões");
-        EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[S]\r\nNome=Vers\xC3\xB5" "es\r\n\r\n");
+        EXPECT_EQ(ReadFile(path),
+                  "\xEF\xBB\xBF[S]\r\nNome=Vers\xC3\xB5"
+                  "es\r\n\r\n");
     }
     {
         TSettingsStore store;
@@ -203,7 +206,8 @@ TEST(SettingsStore, AFileThatCannotBeReadFailsWithTheOpenError) {
     TempDir dir;
     const std::string path = dir / "versao.ini";
     WriteFile(path, kHostFile);
-    platform::fs::FileStream holder(path, platform::fs::OpenMode::ReadWrite, platform::fs::ShareMode::Exclusive);
+    platform::fs::FileStream holder(path, platform::fs::OpenMode::ReadWrite,
+                                    platform::fs::ShareMode::Exclusive);
     TSettingsStore store;
     store.SetPath(path);
     try {

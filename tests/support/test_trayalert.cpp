@@ -86,7 +86,8 @@ TEST(AlertWindowManager, ShowPrintsCaptionAndTextAndKeepsTheWindow) {
     testing::internal::CaptureStdout();
     auto& window = manager.Show("Travik Versões", "Download Concluido.", 0);
     manager.Show("Segundo", "aviso", 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Travik Versões: Download Concluido.\nSegundo: aviso\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Travik Versões: Download Concluido.\nSegundo: aviso\n");
     EXPECT_EQ(window.Caption, "Travik Versões");
     EXPECT_EQ(window.Position, TAlertWindowPosition::awpBottomRight);  // no taskbar here
     EXPECT_EQ(manager.Windows().size(), 2u);

@@ -27,10 +27,14 @@ std::string UnderHome(const char* variable, const char* fallback) {
 
 std::string KnownFolderPath(KnownFolder folder) {
     switch (folder) {
-        case KnownFolder::UserAppDataRoaming: return UnderHome("XDG_CONFIG_HOME", ".config");
-        case KnownFolder::UserAppDataLocal: return UnderHome("XDG_DATA_HOME", ".local/share");
-        case KnownFolder::UserDocuments: return UnderHome("XDG_DOCUMENTS_DIR", "Documents");
-        case KnownFolder::ProgramData: return "/var/lib/";
+        case KnownFolder::UserAppDataRoaming:
+            return UnderHome("XDG_CONFIG_HOME", ".config");
+        case KnownFolder::UserAppDataLocal:
+            return UnderHome("XDG_DATA_HOME", ".local/share");
+        case KnownFolder::UserDocuments:
+            return UnderHome("XDG_DOCUMENTS_DIR", "Documents");
+        case KnownFolder::ProgramData:
+            return "/var/lib/";
     }
     return std::string();
 }

@@ -6,7 +6,7 @@ namespace platform {
 namespace {
 
 class HeadlessFormWindow final : public FormWindow {
-public:
+  public:
     void SetVisible(bool) override {}
     void SetTaskbarButton(bool) override {}
     void BringToFront() override {}
@@ -16,6 +16,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<FormWindow> CreateFormWindow(Form&) { return std::make_unique<HeadlessFormWindow>(); }
+std::unique_ptr<FormWindow> CreateFormWindow(Form&) {
+    return std::make_unique<HeadlessFormWindow>();
+}
 
 }  // namespace platform

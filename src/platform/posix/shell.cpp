@@ -11,24 +11,32 @@ namespace platform {
 namespace {
 
 class HeadlessNotifyIcon final : public NotifyIcon {
-public:
+  public:
     void Add(const std::string&, const std::string&) override { added_ = true; }
     void Remove() override { added_ = false; }
     bool Added() const override { return added_; }
 
-private:
+  private:
     bool added_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<NotifyIcon> CreateNotifyIcon() { return std::make_unique<HeadlessNotifyIcon>(); }
+std::unique_ptr<NotifyIcon> CreateNotifyIcon() {
+    return std::make_unique<HeadlessNotifyIcon>();
+}
 
-int TrackPopupMenu(const PopupMenu&, int, int) { return -1; }
+int TrackPopupMenu(const PopupMenu&, int, int) {
+    return -1;
+}
 
-Point CursorPos() { return Point{}; }
+Point CursorPos() {
+    return Point{};
+}
 
-std::optional<TaskbarEdge> QueryTaskbarEdge() { return std::nullopt; }
+std::optional<TaskbarEdge> QueryTaskbarEdge() {
+    return std::nullopt;
+}
 
 void ShowAlertWindow(const AlertWindowSpec& spec) {
     const std::string line = spec.Caption + ": " + spec.Text + "\n";

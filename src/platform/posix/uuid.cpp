@@ -69,7 +69,8 @@ std::int32_t SequentialUuidSource::Create(Uuid& uuid) {
     Load();
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     std::uint64_t time =
-        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() / 100) +
+        static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() / 100) +
         kGregorianOffset;
     if (time <= state_->lastTime) time = state_->lastTime + 1;  // strictly increasing
     state_->lastTime = time;
