@@ -39,6 +39,23 @@ struct Installation {
     std::string agent;
 };
 
+// Waits until the process has installed its handler for `signo` (SigCgt in /proc), so the
+// signal is the agent's close command rather than the default end.
+bool WaitUntilCatching(pid_t pid, int signo) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string status =
+            testsupport::ReadFile("/proc/" + std::to_string(pid) + "/status");
+        const auto at = status.find("SigCgt:");
+        if (at != std::string::npos) {
+            const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+            if ((mask >> (signo - 1)) & 1) return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
 }  // namespace
 
 TEST(LifeCycle, WithoutArgumentsTheAgentEndsAfterTheDelayHavingDoneNothing) {
@@ -113,7 +130,8 @@ TEST(LifeCycle, TerminationSignalsDuringTheWaitEndTheAgentPromptly) {
         const std::string folder = inst.dir / "pasta";
         Process agent(inst.Options({"1001000000000", "1.0.0.0", "1", "42", folder},
                                    {{"TRAVIK_START_DELAY_MS", "30000"}}));
-        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(WaitUntilCatching(agent.pid(), signo));
+        std::this_thread::sleep_for(100ms);
         const auto sent = std::chrono::steady_clock::now();
         agent.Signal(signo);
         const ProcessResult r = agent.Wait(10s);
