@@ -1,6 +1,7 @@
 // MD5Arquivo on a 256 MiB file against `openssl md5` and `md5sum` on the same file.
 // Prints the three throughputs and the ratio to openssl at the end.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -98,6 +99,10 @@ int main(int argc, char** argv) {
     if (gBestMiBps.count("openssl md5") && gBestMiBps["openssl md5"] > 0)
         std::printf("  MD5Arquivo / openssl md5 = %.2f\n",
                     gBestMiBps["MD5Arquivo"] / gBestMiBps["openssl md5"]);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("  peak resident memory of this process: %ld KiB (the file is %zu KiB)\n",
+                usage.ru_maxrss, kFileSize >> 10);
     const bool same = gDigest["MD5Arquivo"] == gDigest["openssl md5"] &&
                       gDigest["MD5Arquivo"] == gDigest["md5sum"];
     std::printf("  digests %s\n", same ? "agree" : "DIFFER");
