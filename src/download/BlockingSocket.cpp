@@ -461,33 +461,43 @@ bool TBlockingSocket::CanWrite(int timeoutMs) {
     return r > 0;
 }
 
+std::int32_t TBlockingSocket::AwaitData(int timeoutMs) {
+    std::this_thread::yield();
+    std::int32_t waiting = WaitingData();
+    if (waiting > 0) return waiting;
+    if (CanRead(timeoutMs)) {
+        waiting = WaitingData();
+        if (waiting == 0) FLastError = net::WSAECONNRESET;  // readable but empty: closed
+    } else if (FLastError == 0) {
+        FLastError = net::WSAETIMEDOUT;
+    }
+    return waiting;
+}
+
+std::int32_t TBlockingSocket::DropLineEndPartner(char* data, std::int32_t count) {
+    if (!FConvertLineEnd || count == 0) return count;
+    if ((FLastCR && data[0] == '\n') || (FLastLF && data[0] == '\r')) {
+        std::memmove(data, data + 1, static_cast<std::size_t>(count - 1));
+        --count;
+    }
+    FLastCR = false;
+    FLastLF = false;
+    return count;
+}
+
 std::string TBlockingSocket::RecvPacket(int timeoutMs) {
     ResetLastError();
     std::string result;
     do {
         if (!FBuffer.empty()) {
             result.swap(FBuffer);
-        } else {
-            std::this_thread::yield();
-            std::int32_t waiting = WaitingData();
-            if (waiting == 0) {
-                if (CanRead(timeoutMs)) {
-                    waiting = WaitingData();
-                    if (waiting == 0) FLastError = net::WSAECONNRESET;  // readable but empty: closed
-                } else if (FLastError == 0) {
-                    FLastError = net::WSAETIMEDOUT;
-                }
-            }
-            if (waiting > 0) {
-                result.resize(static_cast<std::size_t>(waiting));
-                result.resize(static_cast<std::size_t>(RecvBuffer(result.data(), waiting)));
-            }
+        } else if (const std::int32_t waiting = AwaitData(timeoutMs); waiting > 0) {
+            result.resize(static_cast<std::size_t>(waiting));
+            result.resize(static_cast<std::size_t>(RecvBuffer(result.data(), waiting)));
         }
-        if (FConvertLineEnd && !result.empty()) {
-            // The partner of a line end split across packets.
-            if ((FLastCR && result[0] == '\n') || (FLastLF && result[0] == '\r')) result.erase(0, 1);
-            FLastCR = false;
-            FLastLF = false;
+        if (!result.empty()) {
+            result.resize(static_cast<std::size_t>(
+                DropLineEndPartner(result.data(), static_cast<std::int32_t>(result.size()))));
         }
     } while (result.empty() && FLastError == 0);
     ExceptCheck();
@@ -509,9 +519,25 @@ std::int32_t TBlockingSocket::RecvBufferEx(void* buffer, std::int32_t length, in
                 break;
             }
         }
+        if (FBuffer.empty()) {
+            // Straight from the system into the caller's buffer: a packet as RecvPacket
+            // would take it, cut to what is missing (the rest stays in the system).
+            ResetLastError();
+            const std::int32_t waiting = AwaitData(wait);
+            std::int32_t n = 0;
+            if (waiting > 0) {
+                n = RecvBuffer(out + placed, std::min(waiting, length - placed));
+                n = DropLineEndPartner(out + placed, n);
+            }
+            ExceptCheck();
+            if (FLastError != 0) break;
+            placed += n;
+            continue;
+        }
         std::string packet = RecvPacket(wait);
         if (FLastError != 0) break;
-        const auto n = static_cast<std::int32_t>(std::min<std::size_t>(packet.size(), static_cast<std::size_t>(length - placed)));
+        const auto n = static_cast<std::int32_t>(
+            std::min<std::size_t>(packet.size(), static_cast<std::size_t>(length - placed)));
         std::memcpy(out + placed, packet.data(), static_cast<std::size_t>(n));
         placed += n;
         if (static_cast<std::size_t>(n) < packet.size()) FBuffer = packet.substr(static_cast<std::size_t>(n)) + FBuffer;

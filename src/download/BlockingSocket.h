@@ -216,6 +216,12 @@ protected:
     virtual std::string GetErrorDescEx();
     bool WaitReadable(int timeoutMs);
     void SetLastError(int code);
+    // The system half of RecvPacket: the count of bytes waiting to be read, after
+    // waiting up to `timeoutMs` for some; 0 with 10054 (closed) or 10060 (time-out).
+    std::int32_t AwaitData(int timeoutMs);
+    // With ConvertLineEnd, drops the partner of a line end split across packets from the
+    // front of fresh data; returns the remaining count.
+    std::int32_t DropLineEndPartner(char* data, std::int32_t count);
 
     std::string FBuffer;
     int FLastError = 0;

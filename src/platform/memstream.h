@@ -36,8 +36,12 @@ public:
 
     void Write(const void* buffer, std::size_t count) {
         const auto pos = static_cast<std::size_t>(position_);
-        if (pos + count > data_.size()) data_.resize(pos + count);
-        std::memcpy(data_.data() + pos, buffer, count);
+        if (pos == data_.size()) {
+            data_.append(static_cast<const char*>(buffer), count);
+        } else {
+            if (pos + count > data_.size()) data_.resize(pos + count);
+            std::memcpy(data_.data() + pos, buffer, count);
+        }
         position_ += static_cast<std::int64_t>(count);
     }
     void Write(const std::string& bytes) { Write(bytes.data(), bytes.size()); }
