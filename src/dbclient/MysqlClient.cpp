@@ -247,6 +247,28 @@ bool TMysqlClient::read_auth_answer() {
         length = fnet.net_safe_read(fclient_flag);
         if (length < 0) return false;
         reply = answer(length);
+    } else if (secure && length > 1 && reply[0] == 0xFE) {
+        // A request to answer a fresh scramble (current servers send it after a change
+        // of user): named method, then the new scramble.
+        PacketReader request(reply, 1);
+        const std::string_view method = request.zero_terminated();
+        std::string_view scramble = request.rest();
+        if (!scramble.empty() && scramble.back() == '\0') scramble.remove_suffix(1);
+        std::string response;
+        if (method == "mysql_native_password" && scramble.size() == 20) {
+            fscramble_buff = std::string(scramble);
+            if (!fpasswd.empty()) response = scramble_sha1(fscramble_buff, fpasswd);
+        } else if (method == "mysql_old_password" && scramble.size() >= 8) {
+            fscramble_buff = std::string(scramble);
+            response = scramble_old(fpasswd, scramble.substr(0, 8));
+        } else {
+            fnet.SetClientError(CR_SERVER_HANDSHAKE_ERR);
+            return false;
+        }
+        if (!send_auth_packet(response)) return false;
+        length = fnet.net_safe_read(fclient_flag);
+        if (length < 0) return false;
+        reply = answer(length);
     }
     // Only an OK packet ends the login; anything else (a request for another
     // authentication method, more challenge data) would leave the server waiting while
@@ -324,7 +346,9 @@ int TMysqlClient::send_command(std::uint8_t command, std::string_view arg, bool 
             return -1;
         }
     }
-    if (fstatus != MYSQL_STATUS_READY) {
+    // Rows of a result, or further results of a statement text, are still on their way:
+    // another command would take one of them for its own answer.
+    if (fstatus != MYSQL_STATUS_READY || moreResults()) {
         fnet.SetClientError(CR_COMMANDS_OUT_OF_SYNC);
         return -1;
     }
