@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -34,6 +35,7 @@ constexpr int kDefaultTimeout = 30;
 // Closing drains what the server still sends, but not without end: a peer that keeps
 // sending must not hold the close forever.
 constexpr int kMaxDrainReads = 1000;
+constexpr std::size_t kReadAheadSize = 16384;
 
 int ErrorCode(std::errc e) { return static_cast<int>(e); }
 
@@ -104,6 +106,8 @@ void TMysqlVio::SetNoTimeOut(bool value) {
 }
 
 void TMysqlVio::ResetClosed() {
+    fahead_pos = fahead_end = 0;
+    std::vector<std::uint8_t>().swap(fread_ahead);
     FSd = net::kInvalidSocket;
     FHPipe = -1;
     ftype = VIO_CLOSED;
@@ -189,14 +193,31 @@ bool TMysqlVio::WaitForTls(int sslError) {
 long TMysqlVio::vio_read(void* buffer, std::size_t size) {
     switch (ftype) {
         case VIO_TYPE_TCPIP: {
+            if (fahead_pos < fahead_end) {
+                const std::size_t n = std::min(size, fahead_end - fahead_pos);
+                std::memcpy(buffer, fread_ahead.data() + fahead_pos, n);
+                fahead_pos += n;
+                return static_cast<long>(n);
+            }
             if (!fNoTimeOut && !vio_wait_readable(ftimeout)) {
                 flast_sockerr = ErrorCode(std::errc::timed_out);
                 return -1;
             }
-            const long r = net::Recv(FSd, buffer, size);
-            if (r < 0) RecordSocketError();
-            else flast_sockerr = 0;
-            return r;
+            const bool ahead = size < kReadAheadSize;
+            if (ahead && fread_ahead.size() < kReadAheadSize) fread_ahead.resize(kReadAheadSize);
+            const long r = ahead ? net::Recv(FSd, fread_ahead.data(), kReadAheadSize)
+                                 : net::Recv(FSd, buffer, size);
+            if (r < 0) {
+                RecordSocketError();
+                return r;
+            }
+            flast_sockerr = 0;
+            if (!ahead || r == 0) return r;
+            const std::size_t n = std::min(size, static_cast<std::size_t>(r));
+            std::memcpy(buffer, fread_ahead.data(), n);
+            fahead_pos = n;
+            fahead_end = static_cast<std::size_t>(r);
+            return static_cast<long>(n);
         }
         case VIO_TYPE_SSL: {
             const TOpenSslApi& ssl = OpenSsl();
@@ -310,6 +331,8 @@ void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert,
         return;
     }
     const net::socket_t sd = FSd;
+    // Plain bytes received ahead never count as part of the encrypted stream.
+    fahead_pos = fahead_end = 0;
     ftype = VIO_CLOSED;
     ssl.SSL_clear(fssl);
     if (SSL_SESSION* session = ssl.SSL_get_session(fssl); session != nullptr)
@@ -357,6 +380,7 @@ int TMysqlVio::vio_set_keepalive(bool onoff) {
 bool TMysqlVio::vio_wait_readable(int seconds) {
     if (ftype == VIO_TYPE_NAMEDPIPE) return true;
     if (ftype == VIO_CLOSED || FSd == net::kInvalidSocket) return false;
+    if (ftype == VIO_TYPE_TCPIP && fahead_pos < fahead_end) return true;
     net::SetLastError(0);
     return net::WaitReadable(FSd, seconds * 1000) == 1;
 }

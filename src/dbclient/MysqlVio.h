@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dbclient/OpenSsl.h"
 #include "platform/net.h"
@@ -93,6 +94,11 @@ private:
     bool fNoTimeOut = true;
     // The platform error of the last failed read or write of this connection.
     int flast_sockerr = 0;
+    // Plain TCP reads: small reads (packet headers, short rows) are served from one
+    // larger receive, so that a packet costs one system call instead of two or more.
+    std::vector<std::uint8_t> fread_ahead;
+    std::size_t fahead_pos = 0;
+    std::size_t fahead_end = 0;
     std::string fhost;
 };
 

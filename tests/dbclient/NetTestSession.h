@@ -3,8 +3,6 @@
 // and simple statements whose rows are read as texts.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
