@@ -265,6 +265,32 @@ TEST(HttpRequest, RangeCookieAuthorisationQueryAndOwnLines) {
     EXPECT_EQ(http.Cookies(), (std::vector<std::string>{"old=1", "sid=abc", "lang=pt"}));
 }
 
+TEST(HttpRequest, ProxyFormAndLocalInterface) {
+    Peer proxy({"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nvia"});
+    THTTPClient http;
+    http.SetProxyHost("127.0.0.1");
+    http.SetProxyPort(std::to_string(proxy.port()));
+    http.SetProxyUser("pu");
+    http.SetProxyPass("pp");
+    http.SetIPInterface("127.0.0.1");
+    std::vector<std::string> binds;
+    http.Sock().OnStatus = [&](TBlockingSocket&, TSocketHookReason r, const std::string& v) {
+        if (r == hrBind) binds.push_back(v);
+    };
+    ASSERT_TRUE(http.HTTPMethod("GET", "http://files.example/pub/a.zip"));
+    EXPECT_EQ(Body(http), "via");
+    EXPECT_EQ(binds, (std::vector<std::string>{"127.0.0.1:0"}));
+    EXPECT_EQ(http.TargetHost(), "127.0.0.1");
+    EXPECT_EQ(proxy.requests().at(0),
+              "GET http://files.example:80/pub/a.zip HTTP/1.0\r\n"
+              "Host: files.example\r\n"
+              "Proxy-Authorization: Basic " + EncodeBase64("pu:pp") + "\r\n"
+              "Keep-Alive: 300\r\n"
+              "Proxy-Connection: keep-alive\r\n"
+              "User-Agent: Mozilla/4.0 (compatible; TravikVersoes)\r\n"
+              "\r\n");
+}
+
 TEST(HttpRequest, RangesAndLengthsBeyond32Bits) {
     Peer peer({"HTTP/1.0 206 Partial Content\r\nContent-Length: 5000000000\r\n\r\nabc"});
     THTTPClient http;
