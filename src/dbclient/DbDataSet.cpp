@@ -21,6 +21,7 @@ void TDbDataSet::SetDatabase(TDbConnection* database) {
     if (database == FDatabase) return;
     Close();
     if (FDatabase != nullptr) {
+        LeavingDatabase();
         for (TDBFlag f : {TDBFlag::dbfOpened, TDBFlag::dbfPrepared, TDBFlag::dbfExecute}) SetDBFlag(f, false);
         FDatabase->DetachDataSet(*this);
     }
@@ -29,6 +30,7 @@ void TDbDataSet::SetDatabase(TDbConnection* database) {
 }
 
 void TDbDataSet::DatabaseGone() {
+    LeavingDatabase();
     FCursor.reset();
     FFields.Clear();
     FRecord.clear();

@@ -71,6 +71,8 @@ protected:
     virtual std::unique_ptr<TNativeCursor> OpenCursor() = 0;
     // Called after the cursor is freed by Close.
     virtual void CursorClosed(TNativeCursor& cursor) { (void)cursor; }
+    // Called when the dataset leaves its connection (its holds are dropped after it).
+    virtual void LeavingDatabase() {}
 
     // Holds or releases the connection for one reason; the first reason connects.
     void SetDBFlag(TDBFlag flag, bool value);

@@ -46,6 +46,8 @@ TDateTime CombineDateTime(TDateTime date, TDateTime time) {
 
 TDateTimeParts DecodeDateTime(TDateTime value) {
     using namespace std::chrono;
+    // Outside years 1 to 9999 (and for NaN) there is no calendar date to show.
+    if (!(std::fabs(value) < 2958466.0)) value = 0;
     // Whole milliseconds, rounded, so that 08:30:00 does not read back as 08:29:59.
     const long long totalMs = std::llround(value * kMsecPerDay);
     long long days = totalMs / 86400000LL;
@@ -75,6 +77,7 @@ std::string DateToText(TDateTime value) {
 
 std::string TimeToText(TDateTime value) {
     // A time value may span more than a day or be negative (MySQL TIME is a duration).
+    if (!(std::fabs(value) < 1e9)) value = 0;
     const long long totalSec = std::llround(std::fabs(value) * 86400.0);
     char buf[48];
     std::snprintf(buf, sizeof buf, "%s%02lld:%02lld:%02lld", value < 0 ? "-" : "", totalSec / 3600,

@@ -73,7 +73,8 @@ TDbFieldDesc MapColumn(const TMysql_FieldDef& column, const std::vector<std::str
     d.OrgName = column.org_name;
     d.EnumValues = enumValues;
     d.Utf8 = utf8;
-    const std::uint32_t length = std::max(column.Length, column.Max_Length);
+    // Kept well inside int so that sizes computed from it cannot overflow.
+    const std::uint32_t length = std::min<std::uint32_t>(std::max(column.Length, column.Max_Length), 0x7FFFFF00u);
     const bool isUnsigned = (column.Flags & UNSIGNED_FLAG) != 0;
     const auto asString = [&] {
         d.FieldType = ftString;

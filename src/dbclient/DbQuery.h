@@ -72,6 +72,7 @@ public:
 protected:
     std::unique_ptr<TNativeCursor> OpenCursor() override;
     void CursorClosed(TNativeCursor& cursor) override;
+    void LeavingDatabase() override { FPrepared = false; }
 
 private:
     void SQLChanged();

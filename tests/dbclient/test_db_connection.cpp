@@ -281,6 +281,16 @@ TEST(DbConnection, HoldingByDatasets) {
     c->SetConnected(false);
     EXPECT_FALSE(q.Active());
     EXPECT_EQ(c->RefCount(), 0);
+
+    // A prepared query holds it too, until it leaves the connection.
+    c->SetKeepConnection(false);
+    q.Prepare();
+    EXPECT_TRUE(q.Prepared());
+    EXPECT_TRUE(c->Connected());
+    q.SetDatabase(nullptr);
+    EXPECT_FALSE(q.Prepared());
+    EXPECT_FALSE(c->Connected());
+    EXPECT_EQ(c->DataSetCount(), 0);
 }
 
 TEST(DbConnection, ExecuteAndTransactions) {

@@ -76,6 +76,8 @@ TEST(DbFields, TypeMappingTable) {
     TMysql_FieldDef computed = Column(FIELD_TYPE_VAR_STRING, 0);
     computed.Max_Length = 12;
     EXPECT_EQ(MapColumn(computed, {}, false).Size, 12);
+    // A length no column has stays a usable size.
+    EXPECT_GT(MapColumn(Column(FIELD_TYPE_SET, 0xFFFFFFFF), {}, false).NativeLength, 0);
 }
 
 TEST(DbFields, Utf8ResultsGiveWideFields) {
@@ -189,4 +191,7 @@ TEST(DbFields, DateTextRoundTrip) {
     EXPECT_FALSE(TextToDateTime("2010-13-01"));
     EXPECT_FALSE(TextToDateTime("yesterday"));
     EXPECT_EQ(*TextToDateTime("08:30"), *EncodeTime(8, 30, 0));
+    // Values outside the calendar show as the zero date rather than overflowing.
+    EXPECT_EQ(DateTimeToText(1e300), "1899-12-30 00:00:00");
+    EXPECT_EQ(DateTimeToText(std::nan("")), "1899-12-30 00:00:00");
 }
