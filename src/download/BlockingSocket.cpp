@@ -511,7 +511,7 @@ std::int32_t TBlockingSocket::RecvBufferEx(void* buffer, std::int32_t length, in
     std::int32_t placed = 0;
     while (placed < length) {
         int wait = timeoutMs;
-        if (!FInterPacketTimeout) {
+        if (!FInterPacketTimeout && timeoutMs >= 0) {
             wait = MillisecondsLeft(deadline);
             if (wait == 0) {
                 FLastError = net::WSAETIMEDOUT;
@@ -580,7 +580,7 @@ std::string TBlockingSocket::RecvTerminated(int timeoutMs, const std::string& te
     std::size_t searchFrom = 0;
     for (;;) {
         int wait = timeoutMs;
-        if (!FInterPacketTimeout) {
+        if (!FInterPacketTimeout && timeoutMs >= 0) {
             wait = MillisecondsLeft(deadline);
             if (wait == 0) {
                 FLastError = net::WSAETIMEDOUT;
