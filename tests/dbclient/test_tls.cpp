@@ -175,6 +175,23 @@ TEST(Tls, AVerifiedCertificateMustNameTheHost) {
     EXPECT_NE(error->text.find("certificate verify failed"), std::string::npos) << error->text;
 }
 
+TEST(Tls, LibrariesStayLoadedUnderALiveSession) {
+    ASSERT_TRUE(LoadOpenSSL());
+    {
+        TMysqlNet net;
+        LoginOptions options;
+        options.tls = true;
+        ASSERT_EQ(nettest::Login(net, gServer->port(), options), "");
+        UnloadOpenSSL();
+        EXPECT_TRUE(OpenSSLLoaded());
+        EXPECT_NE(SslVersion(net).find("TLSv1."), std::string::npos);
+    }
+    UnloadOpenSSL();
+    EXPECT_FALSE(OpenSSLLoaded());
+    EXPECT_FALSE(TakeOpenSslError());
+    ASSERT_TRUE(LoadOpenSSL());
+}
+
 TEST(Tls, SwitchDoesNothingOnAClosedTransport) {
     ASSERT_TRUE(LoadOpenSSL());
     TMysqlVio vio;
