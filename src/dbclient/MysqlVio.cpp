@@ -337,13 +337,14 @@ void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert,
     ssl.SSL_clear(fssl);
     if (SSL_SESSION* session = ssl.SSL_get_session(fssl); session != nullptr)
         ssl.SSL_SESSION_set_timeout(session, static_cast<long>(timeout));
-    ssl.SSL_set_fd(fssl, static_cast<int>(sd));
     // With a CA configured the certificate must also be made out to the host connected to.
-    if (!ca.empty() || !capath.empty()) ssl.SSL_set1_host(fssl, fhost.c_str());
+    const bool verify = !ca.empty() || !capath.empty();
+    const bool ready = ssl.SSL_set_fd(fssl, static_cast<int>(sd)) == 1 &&
+                 (!verify || ssl.SSL_set1_host(fssl, fhost.c_str()) == 1);
     ssl.SSL_set_connect_state(fssl);
 
     int r = 0;
-    while (!ssl.SSL_is_init_finished(fssl)) {
+    while (ready && !ssl.SSL_is_init_finished(fssl)) {
         r = ssl.SSL_do_handshake(fssl);
         if (r > 0) break;
         const int error = ssl.SSL_get_error(fssl, r);
