@@ -48,10 +48,7 @@ void TDbConnection::SetMirrored(std::string& field, const std::string& value, co
     if (field == value) return;
     if (!FLoading) CheckInactive();
     field = value;
-    const bool check = FCheckIfActiveOnParamChange;
-    FCheckIfActiveOnParamChange = false;
     FParams.SetValues(key, value);
-    FCheckIfActiveOnParamChange = check;
 }
 
 void TDbConnection::SetHost(const std::string& v) { SetMirrored(FHost, v, "Host"); }
@@ -134,13 +131,10 @@ void TDbConnection::DoConnect() {
         if (!OnLogin) DatabaseError(FormatMsg(msg::SLoginError, FDatabaseName), FName);
         TStringList login;
         OnLogin(*this, login);
-        const bool check = FCheckIfActiveOnParamChange;
-        FCheckIfActiveOnParamChange = false;
         FUserName = login.Values("UID");
         FUserPassword = login.Values("PWD");
         FParams.SetValues("UID", FUserName);
         FParams.SetValues("PWD", FUserPassword);
-        FCheckIfActiveOnParamChange = check;
     }
 
     TStringList settings;
@@ -306,6 +300,7 @@ void TDbConnection::ChangeUser(const std::string& user, const std::string& passw
             throw EDbNativeException::CreateEngine(DBIERR_INVALIDPARAM);
         }
     });
+    // The session changed user while connected: the mirror follows without the check.
     const bool check = FCheckIfActiveOnParamChange;
     FCheckIfActiveOnParamChange = false;
     FUserName = user;
