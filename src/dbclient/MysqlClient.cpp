@@ -94,7 +94,9 @@ bool TMysqlClient::connect() {
 }
 
 bool TMysqlClient::real_connect() {
+    // A new connection has nothing pending from an old one.
     free_field_defs();
+    fserver_status = SERVER_STATUS_AUTOCOMMIT;
     if (fnamed_pipe) {
         fnet.net_open(VIO_TYPE_NAMEDPIPE, fhost, funix_socket, fport, fconnect_timeout, ftrysock);
         if (fnet.vio_type() == VIO_TYPE_NAMEDPIPE) {
@@ -537,12 +539,12 @@ std::unique_ptr<TMysqlResult> TMysqlClient::nextResult(bool StoreResult, bool& E
 
 int TMysqlClient::read_result_header() {
     const long length = fnet.net_safe_read(fclient_flag);
-    if (length < 0 || parse_result_header(length) != 0) {
+    if (length < 0) {
         // An error ends a chain of results.
         fserver_status &= ~static_cast<std::int32_t>(SERVER_MORE_RESULTS_EXISTS);
         return -1;
     }
-    return 0;
+    return parse_result_header(length);
 }
 
 void TMysqlClient::apply_ok_packet(ByteSpan packet) {
@@ -572,6 +574,7 @@ int TMysqlClient::parse_result_header(long length) {
         if (next < 0) {
             // A lost connection says more than the file's own failure; a server error
             // about an empty transfer says less.
+            fserver_status &= ~static_cast<std::int32_t>(SERVER_MORE_RESULTS_EXISTS);
             if (!sent && Connected()) fnet.SetError(errnum, error);
             return -1;
         }
