@@ -9,6 +9,7 @@
 namespace dbclient {
 
 void TParam::Clear() {
+    if (FDataType == ftUnknown) FDataType = ftString;
     FValue = TFieldValue();
 }
 

@@ -18,8 +18,11 @@ public:
     const std::string& Name() const { return FName; }
     TFieldType DataType() const { return FDataType; }
     bool IsNull() const { return FValue.IsNull(); }
+    // A value (possibly NULL through Clear) has been given.
+    bool Bound() const { return FDataType != ftUnknown; }
     const TFieldValue& Value() const { return FValue; }
 
+    // NULL; the parameter stays bound.
     void Clear();
     void SetAsString(std::string v);
     void SetAsInteger(std::int32_t v);

@@ -1,5 +1,6 @@
 #include "dbclient/DbSqlText.h"
 
+#include "dbclient/DbErrors.h"
 #include "dbclient/DbStrings.h"
 
 namespace dbclient {
@@ -188,7 +189,10 @@ std::string SubstituteParams(const TParsedSql& parsed, const TParams& params) {
     std::size_t from = 0;
     for (const auto& m : parsed.markers) {
         out.append(parsed.text, from, m.offset - from);
-        out += params.ParamByName(m.name).SqlLiteral();
+        const TParam& param = params.ParamByName(m.name);
+        // A parameter nobody gave a value is a mistake, not a NULL.
+        if (!param.Bound()) throw EDatabaseError(FormatMsg("No value for parameter '%s'", m.name));
+        out += param.SqlLiteral();
         from = m.offset + 1;
     }
     out.append(parsed.text, from, std::string::npos);

@@ -38,7 +38,8 @@ struct TParsedSql {
 // Finds ":name" markers outside literals quoted with ', " or `; "::" is no marker.
 TParsedSql ParseSqlParams(std::string_view text);
 
-// Puts each parameter's value, as an SQL literal, in place of its marker.
+// Puts each parameter's value, as an SQL literal, in place of its marker; "No value for
+// parameter '%s'" for a parameter that was never given one.
 std::string SubstituteParams(const TParsedSql& parsed, const TParams& params);
 
 // The first table after FROM of a SELECT (database and table when qualified), without its

@@ -84,6 +84,13 @@ TEST(DbSqlText, SubstitutionQuotesTexts) {
     params.ParamByName("f").SetAsFloat(2.5);
     params.ParamByName("b").SetAsBoolean(true);
     params.ParamByName("d").SetAsDateTime(*EncodeDate(2010, 5, 17) + *EncodeTime(8, 30, 0));
+    try {
+        SubstituteParams(parsed, params);
+        FAIL() << "n has no value";
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "No value for parameter 'n'");
+    }
+    params.ParamByName("n").Clear();
     EXPECT_EQ(SubstituteParams(parsed, params),
               "INSERT INTO t VALUES ('O\\'Brien \\\\ \\\"x\\\"\\n-- ;', -42, 2.5, 1, NULL, "
               "'2010-05-17 08:30:00', 'O\\'Brien \\\\ \\\"x\\\"\\n-- ;')");
