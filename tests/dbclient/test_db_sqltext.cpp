@@ -2,7 +2,10 @@
 // table of a SELECT, the character-set statements.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "dbclient/DbErrors.h"
+#include "dbclient/DbFieldDesc.h"
 #include "dbclient/DbQuery.h"
 #include "dbclient/DbSqlText.h"
 
@@ -140,4 +143,35 @@ TEST(DbSqlText, ExecWithoutADatabase) {
     }
     EXPECT_THROW(q.Open(), EDatabaseError);
     EXPECT_FALSE(q.Active());
+}
+
+TEST(DbSqlText, ArbitraryTextKeepsTheInvariants) {
+    // Texts made of the characters the scanners care about, cut at every length.
+    std::uint32_t seed = 12345;
+    const std::string alphabet = "'\"`\\:-#/*!() \r\nSELECTFROMsetnamx.?0";
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int len = static_cast<int>(seed % 40);
+        for (int i = 0; i < len; ++i) {
+            seed = seed * 1103515245 + 12345;
+            text += alphabet[(seed >> 16) % alphabet.size()];
+        }
+        seed = seed * 1103515245 + 12345;
+        const TParsedSql parsed = ParseSqlParams(text);
+        for (const auto& m : parsed.markers) {
+            ASSERT_LT(m.offset, parsed.text.size());
+            EXPECT_EQ(parsed.text[m.offset], '?');
+            EXPECT_FALSE(m.name.empty());
+        }
+        const std::string stripped = StripSqlComments(text, {qpcMinusMinus, qpcSharp, qpcSlashAsterisk});
+        EXPECT_LE(stripped.size(), text.size());
+        if (const auto table = FindSelectTable(text)) {
+            EXPECT_FALSE(table->empty());
+        }
+        IsCharsetStatement(text);
+        EXPECT_TRUE(std::isfinite(DateTimeRuleD(text)));
+        EXPECT_TRUE(std::isfinite(DateTimeRuleT(text)));
+        EXPECT_TRUE(std::isfinite(TimeValue(text)));
+        ParseEnumValues(text);
+    }
 }
