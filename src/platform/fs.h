@@ -40,6 +40,7 @@ enum class OpenMode {
     Read,       // existing file, read only
     Write,      // existing file, write only
     ReadWrite,  // existing file, read and write
+    CreateNew,  // a new, empty file, read and write; fails when the file exists
 };
 
 enum class ShareMode {

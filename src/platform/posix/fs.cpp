@@ -96,8 +96,11 @@ FileStream::FileStream(const std::string& path, OpenMode mode, ShareMode share) 
         case OpenMode::Read: flags |= O_RDONLY; break;
         case OpenMode::Write: flags |= O_WRONLY; break;
         case OpenMode::ReadWrite: flags |= O_RDWR; break;
+        // No truncation: on some file systems truncating makes the final close flush
+        // everything written, which a large new file does not need.
+        case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
     }
-    const bool creating = mode == OpenMode::Create;
+    const bool creating = mode == OpenMode::Create || mode == OpenMode::CreateNew;
     auto fail = [&](int code) {
         const std::string text = ErrnoText(code);
         if (creating) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
@@ -112,7 +115,7 @@ FileStream::FileStream(const std::string& path, OpenMode mode, ShareMode share) 
         fail(code);
     }
     // Truncate only once the lock is ours, so a file in use is never emptied.
-    if (creating && ::ftruncate(fd, 0) != 0) {
+    if (mode == OpenMode::Create && ::ftruncate(fd, 0) != 0) {
         const int code = errno;
         ::close(fd);
         fail(code);
