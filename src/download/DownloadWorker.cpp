@@ -125,7 +125,7 @@ void TDownloadWorker::PrepareWorkingFile() {
         fBytesResumed = fFileStream->Seek(0, SeekOrigin::End);
     } else {
         fDownloadStatus = stNone;
-        fFileStream = std::make_unique<FileStream>(fFilePart, OpenMode::Create, ShareMode::Exclusive);
+        fFileStream = std::make_unique<FileStream>(fFilePart, OpenMode::CreateNew, ShareMode::Exclusive);
         fFileStream->Seek(0, SeekOrigin::Begin);
         fBytesResumed = 0;
     }
@@ -158,7 +158,7 @@ void TDownloadWorker::FlushDocument() {
     if (fDocument == nullptr) return;
     const std::int64_t n = fDocument->Size();
     if (n > 0 && fFileStream && BodyAccepted()) {
-        fFileStream->Seek(0, platform::fs::SeekOrigin::End);
+        // The working file is only ever written at its end, where its position stays.
         fFileStream->Write(fDocument->Bytes().data(), static_cast<std::size_t>(n));
     }
     // Written, or not part of the file (an error page, a redirect's body): either way the
