@@ -3,6 +3,7 @@
 // unframed bodies, error pages, hostile file names, and a server that stops sending.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -106,6 +107,18 @@ TEST_F(DownloaderScripted, RedirectChainWithRelativeLocationsEndsInTheNamedFile)
     EXPECT_EQ(std::filesystem::directory_iterator(dest.path())->path().filename(), "pkg.bin");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dest.path()), {}), 1);
     EXPECT_EQ(rec.Count(hrSocketClose), 1);
+}
+
+TEST_F(DownloaderScripted, RedirectKeepsTheNameTakenFromTheRequestedUrl) {
+    ScriptedServer server([&](ScriptedConnection& c, int) {
+        const std::string head = log.Take(c);
+        if (head.starts_with("GET /pub/setup.exe ")) c.Send("HTTP/1.0 302 Found\r\nLocation: /store?id=7\r\n\r\n");
+        else ServeFile(c, head, content);
+    });
+    Fetch(server.url("/pub/setup.exe"), "");
+    EXPECT_EQ(log.Targets(), (std::vector<std::string>{"/pub/setup.exe", "/store?id=7"}));
+    EXPECT_EQ(ReadFile(dest / "setup.exe"), content);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dest.path()), {}), 1);
 }
 
 TEST_F(DownloaderScripted, RedirectLoopEndsAfterTenRedirectsWithoutATarget) {
@@ -284,6 +297,21 @@ TEST_F(DownloaderScripted, NameFromTheServerMustStayInTheFolder) {
         EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
         EXPECT_FALSE(PathExists(std::filesystem::path(dest.path()).parent_path() / "evil.zip"));
     }
+}
+
+TEST_F(DownloaderScripted, TargetThatCannotBeReplacedRaisesAndKeepsTheWorkingFile) {
+    std::filesystem::create_directory(dest / "pkg.bin");
+    ScriptedServer server([&](ScriptedConnection& c, int) { ServeFile(c, log.Take(c), content); });
+    try {
+        Fetch(server.url("/pkg.bin"), "pkg.bin");
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Não foi possível renomear o arquivo: " + dest / "pkg.bin.part" + " para " + dest / "pkg.bin");
+    }
+    EXPECT_EQ(ReadFile(dest / "pkg.bin.part"), content);
+    EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), "after"), 0);
+    EXPECT_EQ(rec.Count(hrSocketClose), 0);
 }
 
 TEST_F(DownloaderScripted, ServerThatStopsSendingEndsTheTransferAfterTheTimeout) {
