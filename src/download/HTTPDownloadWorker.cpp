@@ -218,12 +218,16 @@ bool THTTPDownloadWorker::FollowRedirect() {
     if (fRedirects >= kMaxRedirects) return false;
     const auto location = HeaderValue(fHTTPClient->Headers(), "Location");
     if (!location || location->empty()) return false;
+    std::string url = ResolveRedirectUrl(fDownloadUrl, *location);
+    // Only to another web address: any other scheme would be fetched as plain HTTP.
+    const std::string scheme = UpperCase(SplitUrl(url).Protocol);
+    if (scheme != "HTTP" && scheme != "HTTPS") return false;
     ++fRedirects;
     fCloseHandled = true;
     fDownloadStatus = stRedirect;
     fDocument->Clear();
     CloseWorkingFile();
-    fRedirectUrl = ResolveRedirectUrl(fDownloadUrl, *location);
+    fRedirectUrl = std::move(url);
     return true;
 }
 

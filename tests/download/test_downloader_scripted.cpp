@@ -134,6 +134,18 @@ TEST_F(DownloaderScripted, RedirectLoopEndsAfterTenRedirectsWithoutATarget) {
     EXPECT_EQ(rec.Count(hrSocketClose), 1);
 }
 
+TEST_F(DownloaderScripted, RedirectToAnotherSchemeIsNotFollowed) {
+    ScriptedServer server([&](ScriptedConnection& c, int) {
+        log.Take(c);
+        c.Send("HTTP/1.0 302 Found\r\nLocation: file:///etc/passwd\r\n\r\n");
+    });
+    Fetch(server.url("/pkg.bin"), "pkg.bin");
+    EXPECT_EQ(log.Heads().size(), 1u);
+    EXPECT_FALSE(PathExists(dest / "pkg.bin"));
+    EXPECT_EQ(ReadFile(dest / "pkg.bin.part"), "");
+    EXPECT_EQ(rec.Count(hrSocketClose), 1);
+}
+
 TEST_F(DownloaderScripted, BodyCutShortStaysAWorkingFileAndIsResumedLater) {
     ScriptedServer cut([&](ScriptedConnection& c, int) {
         log.Take(c);
