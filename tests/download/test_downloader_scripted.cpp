@@ -340,6 +340,30 @@ TEST_F(DownloaderScripted, ServerThatStopsSendingEndsTheTransferAfterTheTimeout)
     EXPECT_EQ(ReadFile(dest / "pkg.bin.part"), content.substr(0, 65536));
 }
 
+TEST_F(DownloaderScripted, ProxySettingsApplyToANamedTransfer) {
+    ScriptedServer proxy([&](ScriptedConnection& c, int) { ServeFile(c, log.Take(c), content); });
+    d.SetProxy({.ProxyHost = "127.0.0.1", .ProxyPort = std::to_string(proxy.port()), .ProxyUser = "u", .ProxyPass = "p"});
+    Fetch("http://packages.invalid/pub/pkg.bin", "pkg.bin");
+    ASSERT_EQ(log.Heads().size(), 1u);
+    EXPECT_TRUE(log.Heads()[0].starts_with("GET http://packages.invalid:80/pub/pkg.bin HTTP/1.0\r\n")) << log.Heads()[0];
+    EXPECT_NE(log.Heads()[0].find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(dest / "pkg.bin"), content);
+}
+
+TEST_F(DownloaderScripted, ReceiveBufferSizeReachesTheConnection) {
+    ScriptedServer server([&](ScriptedConnection& c, int) { ServeFile(c, log.Take(c), content); });
+    std::int32_t size = 0;
+    d.SetSizeRecvBuffer(8192);
+    d.SetOnHookStatus([&](TBlockingSocket& sock, TSocketHookReason reason, std::int32_t, std::int32_t) {
+        if (reason == hrConnect) size = sock.SizeRecvBuffer();
+    });
+    Fetch(server.url("/pkg.bin"), "pkg.bin");
+    EXPECT_EQ(ReadFile(dest / "pkg.bin"), content);
+    // The system may round the size up (Linux doubles it), but not to its default.
+    EXPECT_GE(size, 8192);
+    EXPECT_LE(size, 4 * 8192);
+}
+
 TEST(DownloadNames, RedirectLocationsResolveAgainstTheRequestedUrl) {
     const std::string base = "http://h:8080/pub/app/setup.exe?v=1";
     EXPECT_EQ(ResolveRedirectUrl(base, "http://other/x.zip"), "http://other/x.zip");
