@@ -17,7 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <cctype>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -324,19 +324,48 @@ void MariaDbServer::Stop() { StopServer(pid_); }
 
 std::string MariaDbServer::GeneralLog() const { return ReadFile(generalLogPath()); }
 
+namespace {
+
+// Parses "[yymmdd hh:mm:ss]\t<spaces><id> <Command>\t<argument>" by hand: statements can be
+// megabytes long, too long for a backtracking regular expression.
+bool ParseLogEntry(const std::string& line, MariaDbServer::LogEntry& entry) {
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) return false;
+    if (tab != 0) {  // a time stamp "yymmdd hh:mm:ss"
+        const std::string stamp = line.substr(0, tab);
+        if (stamp.size() < 13 || stamp.size() > 16 || !isDigit(stamp[0])) return false;
+    }
+    std::size_t i = tab + 1;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const std::size_t idStart = i;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    if (i == idStart || i >= line.size() || line[i] != ' ') return false;
+    entry.connection = std::stol(line.substr(idStart, i - idStart));
+    const std::size_t commandStart = ++i;
+    const auto commandEnd = line.find('\t', commandStart);
+    const std::string command = line.substr(commandStart, commandEnd - commandStart);
+    if (command.empty() || !std::isalpha(static_cast<unsigned char>(command[0]))) return false;
+    for (char c : command)
+        if (!std::isalpha(static_cast<unsigned char>(c)) && c != ' ') return false;
+    entry.command = command;
+    entry.argument = commandEnd == std::string::npos ? std::string() : line.substr(commandEnd + 1);
+    return true;
+}
+
+}  // namespace
+
 std::vector<MariaDbServer::LogEntry> MariaDbServer::LoggedEntries() const {
-    // An entry: [yymmdd hh:mm:ss]\t<spaces><id> <Command>\t<argument>; a statement of
-    // several lines continues on the following lines.
-    static const std::regex entry(R"(^(?:\d{6}\s+\d{1,2}:\d{2}:\d{2})?\t\s*(\d+) ([A-Za-z][A-Za-z ]*)\t?(.*)$)");
+    // A statement of several lines continues on the following lines.
     std::vector<LogEntry> entries;
     std::istringstream in(GeneralLog());
     std::string line;
     bool header = true;
     while (std::getline(in, line)) {
-        std::smatch m;
-        if (std::regex_match(line, m, entry)) {
+        LogEntry e;
+        if (ParseLogEntry(line, e)) {
             header = false;
-            entries.push_back({std::stol(m[1]), m[2], m[3]});
+            entries.push_back(std::move(e));
         } else if (!header && !entries.empty()) {
             if (line.rfind("/usr/sbin/mariadbd", 0) == 0 || line.rfind("Tcp port:", 0) == 0 ||
                 line.rfind("Time\t", 0) == 0)
