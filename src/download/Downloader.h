@@ -24,7 +24,7 @@ public:
     // Runs one transfer to its end (completed, failed, stopped or paused). Raises
     // "Antes de iniciar o download, defina o protocolo a ser usado HTTP ou FTP!" without
     // a protocol, "Favor informar o nome do arquivo para download!" without a usable
-    // file name, and the file system's errors.
+    // file name, and the file system's errors. Only protHTTP transfers are available.
     void StartDownload();
     // Requests from the application during a transfer (e.g. from OnHookMonitor or the
     // message pumping): the connection is closed at the next received block; Stop deletes
