@@ -364,6 +364,15 @@ TEST_F(DownloaderScripted, ReceiveBufferSizeReachesTheConnection) {
     EXPECT_LE(size, 4 * 8192);
 }
 
+TEST(DownloadWorker, BelongsToADownloader) {
+    try {
+        THTTPDownloadWorker worker(nullptr);
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_STREQ(e.what(), "Essa Classe deve ser instanciada por TDownloader");
+    }
+}
+
 TEST(DownloadNames, RedirectLocationsResolveAgainstTheRequestedUrl) {
     const std::string base = "http://h:8080/pub/app/setup.exe?v=1";
     EXPECT_EQ(ResolveRedirectUrl(base, "http://other/x.zip"), "http://other/x.zip");
