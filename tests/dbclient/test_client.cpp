@@ -470,6 +470,25 @@ TEST(ClientCommands, PingStatProcessesKillDatabases) {
     EXPECT_EQ(client->ServerVersion(), "");
 }
 
+TEST(ClientSettings, ChangingAConnectionSettingClosesTheConnection) {
+    auto client = Connect({.db = "travik_test"});
+    ASSERT_TRUE(client);
+    int reconnects = 0;
+    client->SetOnReconnect([&] { ++reconnects; });
+    client->SetPort(client->Port());  // unchanged: nothing happens
+    client->SetSSLKey("client.key");  // TLS is off: only stored
+    EXPECT_TRUE(client->Connected());
+    const std::uint32_t first = client->ThreadId();
+    client->SetCompress(false);
+    EXPECT_FALSE(client->Connected());
+    // The next statement logs in again.
+    EXPECT_EQ(Scalar(*client, "SELECT DATABASE()"), "travik_test");
+    EXPECT_EQ(reconnects, 1);
+    EXPECT_NE(client->ThreadId(), first);
+    // The connection was dropped without COM_QUIT.
+    EXPECT_EQ(CountCommand(LoggedFor(first), "Quit"), 0);
+}
+
 TEST(ClientReconnect, AfterTheConnectionWasKilled) {
     auto client = Connect({.db = "travik_test"});
     auto admin = Connect();

@@ -452,3 +452,32 @@ TEST(BrokenAnswers, WrongSequenceNumber) {
     EXPECT_EQ(client->LastError(), "Lost connection to MySQL server during query");
     EXPECT_FALSE(client->Connected());
 }
+
+TEST(Commands, ShutdownClosesAndAnEmptyStatisticsTextIsAnError) {
+    std::promise<Seen> seen;
+    ScriptedServer server([&](ScriptedConnection& c, int) {
+        c.Send(Packet(0, Greeting("5.5.5-10.11.6-MariaDB", 0xA20D, true)));
+        ReadPacket(c);
+        c.Send(Packet(2, Ok()));
+        Seen s;
+        s.packets.push_back(ReadPacket(c));  // COM_STATISTICS
+        c.Send(Packet(1, std::string(1, '\0')));
+        s.packets.push_back(ReadPacket(c));  // COM_SHUTDOWN
+        c.Send(Packet(1, Ok()));
+        s.packets.push_back(ReadPacket(c));  // COM_QUIT of the close that follows
+        seen.set_value(s);
+    });
+    auto client = NewClient();
+    client->SetShouldReconnect(false);
+    ASSERT_TRUE(Connect(*client, server.port(), "u", "p"));
+    EXPECT_EQ(client->stat(), "");
+    EXPECT_EQ(client->LastErrorNo(), 2009u);
+    EXPECT_EQ(client->LastError(), "Wrong host info");
+    EXPECT_TRUE(client->shutdown()) << client->LastError();
+    EXPECT_FALSE(client->Connected());
+    const Seen s = seen.get_future().get();
+    ASSERT_EQ(s.packets.size(), 3u);
+    EXPECT_EQ(s.packets[0].payload, "\x09");
+    EXPECT_EQ(s.packets[1].payload, "\x08");
+    EXPECT_EQ(s.packets[2].payload, "\x01");
+}
