@@ -23,6 +23,7 @@ void TProgressBar::SetTotalParts(std::int32_t value) {
     fTotalParts = value;
     fPartsComplete = 0;
     fPercent = 0;
+    if (OnChange) OnChange(this);
 }
 
 void TProgressBar::SetPartsComplete(std::int32_t value) {
@@ -33,6 +34,7 @@ void TProgressBar::SetPartsComplete(std::int32_t value) {
     if (fTotalParts != 0)
         fPercent = static_cast<std::int32_t>(
             RoundHalfToEven(static_cast<std::int64_t>(fPartsComplete) * 100, fTotalParts));
+    if (OnChange) OnChange(this);
 }
 
 }  // namespace agent

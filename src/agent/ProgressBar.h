@@ -4,10 +4,17 @@
 
 #include <cstdint>
 
+#include "platform/controls.h"
+
 namespace agent {
 
-class TProgressBar {
+class TProgressBar : public platform::Control {
 public:
+    int BorderWidth = 0;
+    int InteriorOffset = 0;
+    // The drawn state (TotalParts, PartsComplete or Percent) changed; a backend redraws.
+    platform::NotifyEvent OnChange;
+
     std::int32_t TotalParts() const { return fTotalParts; }
     // A different value also resets PartsComplete and Percent to 0.
     void SetTotalParts(std::int32_t value);

@@ -29,10 +29,21 @@ TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(ap
     Panel1.BorderColor = platform::clBlack;
     Panel1.Gradient = true;
 
+    pb.Name = "pb";
+    pb.Parent = &Panel1;
+    pb.Left = 16;
+    pb.Top = 61;
+    pb.Width = 393;
+    pb.Height = 29;
+    pb.BorderWidth = 0;
+    pb.InteriorOffset = 0;
+    pb.OnChange = [this](platform::Component*) { MostrarProgresso(); };
+
     lblStatus.Name = "lblStatus";
     lblStatus.Parent = &Panel1;
     lblStatus.Left = 16;
     lblStatus.Top = 92;
+    lblStatus.OnChange = [this](platform::Component*) { MostrarProgresso(); };
 
     Panel2.Name = "Panel2";
     Panel2.Parent = &Panel1;
@@ -50,6 +61,19 @@ TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(ap
 
     ImageList1.Name = "ImageList1";
     ImageList1.Images = {"TRAVIK"};
+
+    Downloader1.SetProtocolo(download::protHTTP);
+    Downloader1.SetSizeRecvBuffer(0);
+    Downloader1.SetOnHookStatus([this](download::TBlockingSocket& sender, download::TSocketHookReason reason,
+                                       std::int32_t toDownload, std::int32_t downloaded) {
+        Downloader1HookStatus(sender, reason, toDownload, downloaded);
+    });
+    Downloader1.SetOnHookMonitor([this](download::TBlockingSocket& sender, std::int32_t toDownload,
+                                        std::int32_t downloaded, double speed, std::uint16_t hour,
+                                        std::uint16_t min, std::uint16_t sec) {
+        Downloader1HookMonitor(sender, toDownload, downloaded, speed, hour, min, sec);
+    });
+    Downloader1.SetProcessMessages([this] { ProcessarMensagens(); });
 
     Timer1.Name = "Timer1";
     Timer1.SetEnabled(false);

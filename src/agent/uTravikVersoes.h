@@ -1,8 +1,11 @@
 // The agent's main form: its state, its components and the update run.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "agent/ProgressBar.h"
+#include "download/Downloader.h"
 #include "platform/component.h"
 #include "platform/controls.h"
 #include "platform/form.h"
@@ -31,10 +34,12 @@ public:
 
     // Components, in creation order.
     platform::Panel Panel1;
+    TProgressBar pb;
     platform::Label lblStatus;
     platform::Panel Panel2;
     platform::Label Label1;
     platform::ImageList ImageList1;
+    download::TDownloader Downloader1;
     platform::Timer Timer1;
     platform::PopupMenu PopupMenu1;
     platform::MenuItem Abrir1;
@@ -49,6 +54,11 @@ public:
     void Timer1Timer(platform::Component* Sender);
     void Abrir1Click(platform::Component* Sender);
     void Fechar1Click(platform::Component* Sender);
+    void Downloader1HookStatus(download::TBlockingSocket& Sender, download::TSocketHookReason Reason,
+                               std::int32_t BytesToDownload, std::int32_t BytesDownloaded);
+    void Downloader1HookMonitor(download::TBlockingSocket& Sender, std::int32_t BytesToDownload,
+                                std::int32_t BytesDownloaded, double AverageSpeed, std::uint16_t Hour,
+                                std::uint16_t Min, std::uint16_t Sec);
 
     // Operations of the update run.
     void VerificarVersoes(const std::string& versaoAtual, const std::string& versaoExecutavel, int idSistema,
@@ -57,6 +67,18 @@ public:
                       const std::string& md5_arquivo);
     std::string ObterEnderecoMAC();
     std::string MD5Arquivo(const std::string& arquivo);
+
+private:
+    // Runs Downloader1's transfer with the progress line shown.
+    void TransferirComProgresso();
+    // Pumps the message queue during a transfer; pauses the transfer when that closed
+    // the application ("Fechar").
+    void ProcessarMensagens();
+    // Redraws the progress line from pb and lblStatus while a transfer runs.
+    void MostrarProgresso();
+
+    bool fTransferindo = false;
+    std::string fLinhaProgresso;
 };
 
 }  // namespace agent

@@ -1,0 +1,100 @@
+// Running the real agent in a folder of its own against the test servers.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testsupport/testsupport.h"
+
+namespace agenttest {
+
+inline std::string SourceFile(const std::string& relative) {
+    return testsupport::ReadFile(std::string(TRAVIK_SOURCE_DIR) + "/" + relative);
+}
+
+// The update database as an administrator creates it, followed by `rows`.
+inline std::string UpdateDatabaseSql(const std::string& rows) {
+    return SourceFile("db/schema.sql") + "\n" + rows + "\n";
+}
+
+// One published version as an INSERT into atualizacaodb.versao.
+struct Version {
+    int id = 0;
+    int sistema = 0;
+    int cliente = 0;
+    int major = 0, minor = 0, release = 0, build = 0;
+    std::string link;
+    std::string md5;
+    std::string nome;
+};
+
+inline std::string SqlText(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        if (c == '\'' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "'";
+}
+
+inline std::string InsertVersion(const Version& v) {
+    return "INSERT INTO atualizacaodb.versao (id, id_sistema, codigo_cliente, v_major, v_minor, "
+           "v_release, v_build, link_sistema, md5_arquivo, nome_versao) VALUES (" +
+           std::to_string(v.id) + ", " + std::to_string(v.sistema) + ", " +
+           std::to_string(v.cliente) + ", " + std::to_string(v.major) + ", " +
+           std::to_string(v.minor) + ", " + std::to_string(v.release) + ", " +
+           std::to_string(v.build) + ", " + SqlText(v.link) + ", " + SqlText(v.md5) + ", " +
+           SqlText(v.nome) + ");\n";
+}
+
+// MD5 of a file as md5sum prints it (lower case).
+inline std::string Md5Sum(const std::string& path) {
+    const auto r = testsupport::Run({.argv = {"md5sum", path}});
+    return r.out.substr(0, 32);
+}
+
+// A folder holding a copy of the agent, as an installation has it; the packages and
+// Atualizacao_retaguarda/versao.ini go here.
+class AgentFolder {
+public:
+    explicit AgentFolder(bool withIniFolder = true) : dir_("travik-agent") {
+        std::filesystem::copy_file(testsupport::AgentBinary(), dir_ / "TravikVersoes");
+        if (withIniFolder) std::filesystem::create_directory(dir_ / "Atualizacao_retaguarda");
+    }
+    const std::string& path() const { return dir_.path(); }
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+    std::string Ini() const { return dir_ / "Atualizacao_retaguarda/versao.ini"; }
+
+    testsupport::Process::Options Options(const std::vector<std::string>& args, int dbPort,
+                                          const std::map<std::string, std::string>& env = {}) const {
+        testsupport::Process::Options o;
+        o.argv = {dir_ / "TravikVersoes"};
+        o.argv.insert(o.argv.end(), args.begin(), args.end());
+        o.cwd = dir_.path();
+        o.env = {{"TRAVIK_DB_HOST", "127.0.0.1:" + std::to_string(dbPort)},
+                 {"TRAVIK_START_DELAY_MS", "1"}};
+        for (const auto& [k, v] : env) o.env[k] = v;
+        return o;
+    }
+    testsupport::ProcessResult Run(const std::vector<std::string>& args, int dbPort,
+                                   const std::map<std::string, std::string>& env = {}) const {
+        return testsupport::Run(Options(args, dbPort, env), std::chrono::seconds(60));
+    }
+
+private:
+    testsupport::TempDir dir_;
+};
+
+// What the completion alert prints on standard output.
+inline const std::string kAlertLine =
+    "Travik Versões: Download Concluido. Feche e abra o sistema novamente para concluir a "
+    "instalação.\n";
+
+// The INI file as the agent writes it for one package.
+inline std::string IniText(const std::string& vlVersao, const std::string& arquivo) {
+    return "[ATUALIZACAO]\r\nVERSAO=" + vlVersao + "\r\nARQUIVO=" + arquivo + "\r\n\r\n";
+}
+
+}  // namespace agenttest

@@ -1,0 +1,166 @@
+// Package download and verification by the real agent: nginx serves the packages, MariaDB
+// names them, and the agent's folder shows what it kept.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "AgentRun.h"
+
+namespace {
+
+using agenttest::AgentFolder;
+
+// Each test uses its own system number, so one database serves them all.
+class Download : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        www_ = std::make_unique<testsupport::TempDir>("travik-www");
+        testsupport::WriteFile(*www_ / "pacote.zip", std::string(300000, 'p') + "fim");
+        testsupport::WriteFile(*www_ / "outro.zip", "outro pacote");
+        web_ = std::make_unique<testsupport::NginxServer>(www_->path());
+        const std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
+        std::string upper = md5;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const auto v = [](int id, int sistema, const std::string& path, const std::string& md5,
+                          const std::string& nome) {
+            return agenttest::InsertVersion({id, sistema, 0, 3, 0, 0, 0, web_->url(path), md5, nome});
+        };
+        std::string rows;
+        rows += v(1, 1, "/pacote.zip", upper, "pacote.zip");           // digest in upper case
+        rows += v(2, 2, "/pacote.zip", md5, "pacote.zip");             // lower case
+        rows += v(3, 3, "/pacote.zip", std::string(32, '0'), "pacote.zip");  // wrong digest
+        rows += v(4, 4, "/nao-existe.zip", md5, "pacote.zip");         // 404
+        rows += v(5, 5, "/pacote.zip", md5, "../fora.zip");            // not a plain name
+        rows += v(6, 6, "/pacote.zip", md5, "");                       // empty name
+        rows += v(7, 7, "/pacote.zip", md5, "sub/pacote.zip");
+        db_ = std::make_unique<testsupport::MariaDbServer>(
+            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        md5_ = md5;
+    }
+    static void TearDownTestSuite() {
+        db_.reset();
+        web_.reset();
+        www_.reset();
+    }
+
+    static testsupport::ProcessResult RunSystem(const AgentFolder& agent, int sistema) {
+        return agent.Run({"2000000000000", "2.0", std::to_string(sistema), "1", agent / "p"},
+                         db_->port());
+    }
+    std::vector<testsupport::NginxServer::LogEntry> RequestsSince(std::size_t mark) const {
+        auto log = web_->AccessLog();
+        return {log.begin() + static_cast<long>(std::min(mark, log.size())), log.end()};
+    }
+
+    static inline std::unique_ptr<testsupport::TempDir> www_;
+    static inline std::unique_ptr<testsupport::NginxServer> web_;
+    static inline std::unique_ptr<testsupport::MariaDbServer> db_;
+    static inline std::string md5_;
+};
+
+TEST_F(Download, FetchesVerifiesAndRecordsThePackage) {
+    for (const int sistema : {1, 2}) {  // stored digest in upper and in lower case
+        AgentFolder agent;
+        const std::size_t mark = web_->AccessLog().size();
+        const auto r = RunSystem(agent, sistema);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out, agenttest::kAlertLine);
+        EXPECT_EQ(r.err, "");  // standard error is no terminal: no progress line
+        EXPECT_EQ(agenttest::Md5Sum(agent / "pacote.zip"), md5_);
+        EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip.part"));
+        EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+                  agenttest::IniText("3000000000000", agent / "pacote.zip"));
+        const auto log = RequestsSince(mark);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].method, "GET");
+        EXPECT_EQ(log[0].uri, "/pacote.zip");
+        EXPECT_EQ(log[0].range, "");
+        EXPECT_EQ(log[0].status, "200");
+    }
+}
+
+TEST_F(Download, AValidPackageAlreadyThereIsRecordedWithoutTransfer) {
+    AgentFolder agent;
+    std::filesystem::copy_file(*www_ / "pacote.zip", agent / "pacote.zip");
+    // Other sections and keys of the INI file stay; the agent's keys are replaced in place.
+    testsupport::WriteFile(agent.Ini(), "[OUTRA]\r\nCHAVE=1\r\n\r\n[ATUALIZACAO]\r\nARQUIVO=velho\r\nVERSAO=1\r\n\r\n");
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 1);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, agenttest::kAlertLine);
+    EXPECT_TRUE(RequestsSince(mark).empty());
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              "[OUTRA]\r\nCHAVE=1\r\n\r\n[ATUALIZACAO]\r\nARQUIVO=" + (agent / "pacote.zip") +
+                  "\r\nVERSAO=3000000000000\r\n\r\n");
+}
+
+TEST_F(Download, AWrongPackageAlreadyThereIsReplaced) {
+    AgentFolder agent;
+    testsupport::WriteFile(agent / "pacote.zip", "estragado");
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 1);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(RequestsSince(mark).size(), 1u);
+    EXPECT_EQ(agenttest::Md5Sum(agent / "pacote.zip"), md5_);
+}
+
+TEST_F(Download, WrongDigestMeansThreeDownloadsThenTheError) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 3);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
+    const auto log = RequestsSince(mark);
+    ASSERT_EQ(log.size(), 3u);
+    for (const auto& e : log) {
+        EXPECT_EQ(e.uri, "/pacote.zip");
+        EXPECT_EQ(e.range, "");  // each attempt starts afresh
+    }
+    EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
+TEST_F(Download, MissingFileOnTheServerMeansThreeAttemptsThenTheError) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 4);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
+    const auto log = RequestsSince(mark);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].status, "404");
+    EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
+TEST_F(Download, PackageNamesThatAreNoPlainFileNameAreRefused) {
+    for (const auto& [sistema, shown] : {std::pair{5, std::string("\"../fora.zip\"")},
+                                        std::pair{6, std::string("\"\"")},
+                                        std::pair{7, std::string("\"sub/pacote.zip\"")}}) {
+        AgentFolder agent;
+        const std::size_t mark = web_->AccessLog().size();
+        const auto r = RunSystem(agent, sistema);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err, "Nome de arquivo inválido em nome_versao: " + shown +
+                             ". O pacote deve ter um nome de arquivo simples, sem pasta.\n");
+        EXPECT_TRUE(RequestsSince(mark).empty());
+        EXPECT_FALSE(testsupport::PathExists(agent / "../fora.zip"));
+        EXPECT_FALSE(testsupport::PathExists(agent / "sub"));
+        EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+    }
+}
+
+TEST_F(Download, MissingIniFolderFailsAfterTheVerifiedDownload) {
+    AgentFolder agent(/*withIniFolder=*/false);
+    const auto r = RunSystem(agent, 1);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");  // no alert
+    EXPECT_EQ(r.err.rfind("Cannot create file \"" + agent.Ini() + "\". ", 0), 0u) << r.err;
+    EXPECT_EQ(agenttest::Md5Sum(agent / "pacote.zip"), md5_);
+    EXPECT_FALSE(testsupport::PathExists(agent / "Atualizacao_retaguarda"));
+}
+
+}  // namespace
