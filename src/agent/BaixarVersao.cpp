@@ -1,6 +1,7 @@
 // Package download and verification: make sure the version's package lies, intact, in
 // the agent's folder, then record it in Atualizacao_retaguarda/versao.ini for the host
 // application.
+#include "agent/CompositeVersion.h"
 #include "agent/PackageName.h"
 #include "agent/PackageVerification.h"
 #include "agent/uTravikVersoes.h"
@@ -11,8 +12,10 @@ namespace agent {
 
 void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::string& nome_versao,
                                    const std::string& link_sistema, const std::string& md5_arquivo) {
-    // The name comes from the database and is joined to the agent's folder.
+    // Both values come from the database: the name is joined to the agent's folder, the
+    // version goes into the host application's INI file.
     ValidatePackageName(nome_versao);
+    ValidatePublishedVersion(vl_versao);
     const std::string pasta = platform::fs::ExtractFilePath(platform::fs::ApplicationExeName());
     const std::string arquivo = pasta + nome_versao;
 

@@ -20,4 +20,10 @@ std::string CompositeVersion(std::uint64_t major, std::uint64_t minor, std::uint
 // argument.
 void ValidateCurrentVersion(const std::string& vsVersaoAtual);
 
+// Checks a composite number as the update database returns it (vl_versao), before it is
+// recorded in the INI file for the host application: decimal digits only, so that no
+// line or section can be slipped into the file. Otherwise raises platform::Exception
+// with a message that names vl_versao.
+void ValidatePublishedVersion(const std::string& vlVersao);
+
 }  // namespace agent

@@ -84,6 +84,17 @@ TEST(ValidateCurrentVersion, RejectsEverythingElseNamingTheArgument) {
               "como número de 1 a 18 dígitos (2.1.0.15 é 2000100000015).");
 }
 
+TEST(ValidatePublishedVersion, OnlyDigitsReachTheIniFile) {
+    EXPECT_NO_THROW(agent::ValidatePublishedVersion("2000100000015"));
+    EXPECT_NO_THROW(agent::ValidatePublishedVersion("123456789012345678901234"));
+    for (const std::string bad : {"", "1\r\n[ATUALIZACAO]\r\nARQUIVO=C:\\x.exe", "2.1", " 1", "-1"}) {
+        const std::string message = MessageOf(agent::ValidatePublishedVersion, bad);
+        EXPECT_NE(message.find("vl_versao"), std::string::npos) << message;
+    }
+    EXPECT_EQ(MessageOf(agent::ValidatePublishedVersion, "1\n2"),
+              "Versão inválida em vl_versao: \"1?2\". A versão publicada deve ser um número.");
+}
+
 TEST(ValidatePackageName, AcceptsPlainFileNames) {
     for (const std::string good : {"pacote.zip", "Setup 2.1.exe", "a", "...", "..zip", "versão.7z"})
         EXPECT_NO_THROW(agent::ValidatePackageName(good)) << good;

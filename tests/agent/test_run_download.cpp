@@ -35,6 +35,13 @@ protected:
         rows += v(5, 5, "/pacote.zip", md5, "../fora.zip");            // not a plain name
         rows += v(6, 6, "/pacote.zip", md5, "");                       // empty name
         rows += v(7, 7, "/pacote.zip", md5, "sub/pacote.zip");
+        rows += v(8, 8, "/pacote.zip", md5, "pacote.zip");
+        // A table with a column of its own named vl_versao shadows the computed one (the
+        // query's "SELECT *" comes first): the server then hands the agent any text.
+        rows += "ALTER TABLE atualizacaodb.versao ADD COLUMN vl_versao VARCHAR(200) NOT NULL DEFAULT '';\n"
+                "UPDATE atualizacaodb.versao SET vl_versao = CONCAT(v_major,LPAD(v_minor,4,0),"
+                "LPAD(v_release,4,0),LPAD(v_build,4,0));\n"
+                "UPDATE atualizacaodb.versao SET vl_versao = '3\\r\\nARQUIVO=C:\\\\mal.exe' WHERE id = 8;\n";
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         md5_ = md5;
@@ -151,6 +158,17 @@ TEST_F(Download, PackageNamesThatAreNoPlainFileNameAreRefused) {
         EXPECT_FALSE(testsupport::PathExists(agent / "sub"));
         EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
     }
+}
+
+TEST_F(Download, AVersionTextThatIsNoNumberNeverReachesTheIniFile) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 8);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "Versão inválida em vl_versao: \"3??ARQUIVO=C:\\mal.exe\". A versão publicada "
+                     "deve ser um número.\n");
+    EXPECT_TRUE(RequestsSince(mark).empty());
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
 TEST_F(Download, MissingIniFolderFailsAfterTheVerifiedDownload) {
