@@ -684,10 +684,10 @@ std::unique_ptr<TMysqlResult> TMysqlClient::store_result_set() {
     const int rc = read_result_rows(count, [&](std::span<const std::optional<std::string_view>> values) {
         if (outOfMemory) return;
         try {
-            result->fdata.emplace_back(values);
+            result->fdata.push_back(result->fstore.Add(values));
         } catch (const std::bad_alloc&) {
             outOfMemory = true;
-            std::vector<TMysql_Row>().swap(result->fdata);
+            result.reset();
             return;
         }
         for (std::size_t i = 0; i < count; ++i)
@@ -741,7 +741,8 @@ std::unique_ptr<TMysqlResult> TMysqlClient::use_result_set() {
     return result;
 }
 
-int TMysqlClient::read_next_row(std::size_t count, TMysql_Row& row, std::vector<std::uint32_t>& lengths) {
+int TMysqlClient::read_next_row(std::size_t count, std::vector<std::uint32_t>& buffer, TMysql_Row& row,
+                                std::vector<std::uint32_t>& lengths) {
     auto lock = Guard();
     const long length = fnet.net_safe_read(fclient_flag);
     if (length < 0) return -1;
@@ -755,7 +756,9 @@ int TMysqlClient::read_next_row(std::size_t count, TMysql_Row& row, std::vector<
         return -1;
     }
     try {
-        row = TMysql_Row(frow_values);
+        buffer.resize(TMysql_Row::EncodedWords(frow_values));
+        TMysql_Row::Encode(frow_values, buffer.data());
+        row = TMysql_Row(buffer.data());
     } catch (const std::bad_alloc&) {
         row = TMysql_Row();
         read_result_rows(count, [](auto) {});

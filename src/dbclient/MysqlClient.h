@@ -191,7 +191,8 @@ private:
     std::unique_ptr<TMysqlResult> store_result_set();
     std::unique_ptr<TMysqlResult> use_result_set();
     // Used results: 0 row read, 1 end, -1 error.
-    int read_next_row(std::size_t count, TMysql_Row& row, std::vector<std::uint32_t>& lengths);
+    int read_next_row(std::size_t count, std::vector<std::uint32_t>& buffer, TMysql_Row& row,
+                      std::vector<std::uint32_t>& lengths);
     void free_field_defs();
     bool send_local_file(const std::string& fileName);
     // Ends a local-file transfer at once and sets the refusal error; always false.

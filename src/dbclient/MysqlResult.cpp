@@ -225,7 +225,7 @@ void TMysqlResult::UsedNext() {
         fEOF = true;
         return;
     }
-    const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow, flengths);
+    const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow_buffer, frow, flengths);
     if (rc == 0) {
         fcurrent_row = &frow;
         fRecNo = frowscount;
@@ -245,7 +245,7 @@ void TMysqlResult::UsedLast() {
         return;
     }
     for (;;) {
-        const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow, flengths);
+        const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow_buffer, frow, flengths);
         if (rc != 0) {
             fLastRow = rc > 0 ? 1 : -1;
             break;

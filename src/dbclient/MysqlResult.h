@@ -10,6 +10,7 @@
 
 #include "dbclient/MysqlFieldDef.h"
 #include "dbclient/MysqlRow.h"
+#include "dbclient/MysqlRowStore.h"
 
 namespace dbclient {
 
@@ -93,8 +94,10 @@ private:
     TMysqlClient* fhandle = nullptr;  // used results only, while reading
     TResultType fType;
     std::vector<std::uint32_t> flengths;
-    TMysql_Row frow;               // used result: the current row
-    std::vector<TMysql_Row> fdata;  // stored result: the rows in arrival order
+    TMysql_Row frow;                       // used result: the current row
+    std::vector<std::uint32_t> frow_buffer;  // used result: where the current row is kept
+    TMysql_RowStore fstore;                // stored result: memory of the rows
+    std::vector<TMysql_Row> fdata;         // stored result: the rows in arrival order
     std::size_t fdata_cursor = 0;  // stored result: index of the current row
     std::int64_t fRecNo = -1;
     const TMysql_Row* fcurrent_row = nullptr;

@@ -1,33 +1,38 @@
-// The values of one result row, kept in a single allocation: the column count and n+1
-// byte offsets, then every non-NULL value followed by a zero byte. A NULL value takes
-// no bytes, so value i is NULL exactly when offsets i and i+1 are equal. Each value's
-// byte length (embedded zero bytes included) is known without scanning.
+// The values of one result row, encoded in one block of 32-bit words: the column count
+// and n+1 byte offsets, then every non-NULL value followed by a zero byte. A NULL value
+// takes no bytes, so value i is NULL exactly when offsets i and i+1 are equal. Each
+// value's byte length (embedded zero bytes included) is known without scanning.
+// TMysql_Row is a view of such a block; the block belongs to a row store (stored
+// results) or to a result's buffer for its current row (used results).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
 
 namespace dbclient {
 
+using TRowValues = std::span<const std::optional<std::string_view>>;
+
 class TMysql_Row {
 public:
     TMysql_Row() = default;
+    explicit TMysql_Row(const std::uint32_t* block) : data_(block) {}
 
-    // A row holding copies of `values` (nullopt for NULL). Raises std::bad_alloc when
-    // memory runs out or the row would exceed 4 GiB.
-    explicit TMysql_Row(std::span<const std::optional<std::string_view>> values);
+    // Words needed to encode `values`; raises std::bad_alloc when the row would exceed
+    // 4 GiB.
+    static std::size_t EncodedWords(TRowValues values);
+    // Encodes `values` into `block` (EncodedWords(values) words).
+    static void Encode(TRowValues values, std::uint32_t* block);
 
     explicit operator bool() const { return data_ != nullptr; }
     std::size_t size() const { return data_ ? data_[0] : 0; }
-    bool is_null(std::size_t index) const { return offset(index) == offset(index + 1); }
+    // Columns beyond the row count as NULL.
+    bool is_null(std::size_t index) const { return index >= size() || offset(index) == offset(index + 1); }
     // Zero-terminated value, or null for NULL.
-    const char* value(std::size_t index) const {
-        return is_null(index) ? nullptr : bytes() + offset(index);
-    }
+    const char* value(std::size_t index) const { return is_null(index) ? nullptr : bytes() + offset(index); }
     // Byte count of the value; 0 for NULL.
     std::uint32_t length(std::size_t index) const {
         return is_null(index) ? 0 : offset(index + 1) - offset(index) - 1;
@@ -36,14 +41,17 @@ public:
         if (is_null(index)) return std::nullopt;
         return std::string_view(value(index), length(index));
     }
-    // Bytes held by the row, its bookkeeping included.
-    std::size_t allocated() const { return data_ ? (size() + 2) * sizeof(std::uint32_t) + offset(size()) : 0; }
+    // Bytes of the encoded block.
+    std::size_t allocated() const {
+        constexpr std::size_t word = sizeof(std::uint32_t);
+        return data_ ? (size() + 2) * word + (offset(size()) + word - 1) / word * word : 0;
+    }
 
 private:
     std::uint32_t offset(std::size_t index) const { return data_[1 + index]; }
-    const char* bytes() const { return reinterpret_cast<const char*>(data_.get() + size() + 2); }
+    const char* bytes() const { return reinterpret_cast<const char*>(data_ + size() + 2); }
 
-    std::unique_ptr<std::uint32_t[]> data_;
+    const std::uint32_t* data_ = nullptr;
 };
 
 }  // namespace dbclient
