@@ -113,6 +113,26 @@ TEST_F(Download, AWrongPackageAlreadyThereIsReplaced) {
     EXPECT_EQ(agenttest::Md5Sum(agent / "pacote.zip"), md5_);
 }
 
+TEST_F(Download, AWrongPackageThatCannotBeDeletedEndsTheRunWithTheError) {
+    AgentFolder agent;
+    const std::string package = agent / "pacote.zip";
+    testsupport::WriteFile(package, "estragado");
+    // An immutable file resists even root; without the attribute there is nothing to test.
+    if (testsupport::Run({.argv = {"chattr", "+i", package}}).exitStatus != 0)
+        GTEST_SKIP() << "chattr +i is not available here";
+    struct Mutable {
+        std::string path;
+        ~Mutable() { testsupport::Run({.argv = {"chattr", "-i", path}}); }
+    } restore{package};
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 1);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
+    EXPECT_TRUE(RequestsSince(mark).empty());  // the file that stays blocks every download
+    EXPECT_EQ(testsupport::ReadFile(package), "estragado");
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
 TEST_F(Download, WrongDigestMeansThreeDownloadsThenTheError) {
     AgentFolder agent;
     const std::size_t mark = web_->AccessLog().size();
