@@ -1,11 +1,13 @@
-// One whole run of the agent (start delay 0) that downloads and verifies a 256 MiB
+// One whole run of the agent (start delay 1 ms) that downloads and verifies a 256 MiB
 // package from a local nginx, named by a local MariaDB. The wall time is split by what the
 // agent leaves in its folder, watched with inotify:
 //   exchange  start of the process until the working file "<name>.part" is created
-//             (process start, connect, REPLACE, SELECT);
+//             (process start, login, REPLACE, the general SELECT with the query
+//             component's SHOW INDEX and DESCRIBE);
 //   transfer  working file created until it is renamed to the package name;
 //   digest    rename until versao.ini is written (MD5 of the package and the INI);
-//   ending    INI written until the process has ended.
+//   ending    INI written until the process has ended (the client SELECT, the alert,
+//             the exit).
 // The peak memory is the child's maximum resident set size (wait4). For comparison the
 // digest of the same file is also timed in this process with the agent's hasher.
 #include <benchmark/benchmark.h>
