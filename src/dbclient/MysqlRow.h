@@ -1,13 +1,16 @@
-// The values of one result row, encoded in one block of 32-bit words: the column count
-// and n+1 byte offsets, then every non-NULL value followed by a zero byte. A NULL value
-// takes no bytes, so value i is NULL exactly when offsets i and i+1 are equal. Each
-// value's byte length (embedded zero bytes included) is known without scanning.
+// The values of one result row, encoded in one block of 32-bit words: a header word
+// (the column count, and the top bit set when the offsets are 16-bit), n+1 byte offsets
+// (16-bit when the values fit in 64 KiB, else 32-bit), then every non-NULL value
+// followed by a zero byte. A NULL value takes no bytes, so value i is NULL exactly when
+// offsets i and i+1 are equal. Each value's byte length (embedded zero bytes included)
+// is known without scanning.
 // TMysql_Row is a view of such a block; the block belongs to a row store (stored
 // results) or to a result's buffer for its current row (used results).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -28,7 +31,7 @@ public:
     static void Encode(TRowValues values, std::uint32_t* block);
 
     explicit operator bool() const { return data_ != nullptr; }
-    std::size_t size() const { return data_ ? data_[0] : 0; }
+    std::size_t size() const { return data_ ? (data_[0] & kCountMask) : 0; }
     // Columns beyond the row count as NULL.
     bool is_null(std::size_t index) const { return index >= size() || offset(index) == offset(index + 1); }
     // Zero-terminated value, or null for NULL.
@@ -43,13 +46,31 @@ public:
     }
     // Bytes of the encoded block.
     std::size_t allocated() const {
-        constexpr std::size_t word = sizeof(std::uint32_t);
-        return data_ ? (size() + 2) * word + (offset(size()) + word - 1) / word * word : 0;
+        return data_ ? HeaderBytes(size(), narrow()) + RoundUp(offset(size())) : 0;
     }
 
 private:
-    std::uint32_t offset(std::size_t index) const { return data_[1 + index]; }
-    const char* bytes() const { return reinterpret_cast<const char*>(data_ + size() + 2); }
+    static constexpr std::uint32_t kNarrow = 0x80000000u;
+    static constexpr std::uint32_t kCountMask = ~kNarrow;
+
+    static constexpr std::size_t RoundUp(std::size_t bytes) {
+        return (bytes + sizeof(std::uint32_t) - 1) / sizeof(std::uint32_t) * sizeof(std::uint32_t);
+    }
+    static constexpr std::size_t HeaderBytes(std::size_t count, bool narrow) {
+        return sizeof(std::uint32_t) + RoundUp((count + 1) * (narrow ? 2 : 4));
+    }
+
+    bool narrow() const { return (data_[0] & kNarrow) != 0; }
+    const unsigned char* raw() const { return reinterpret_cast<const unsigned char*>(data_); }
+    std::uint32_t offset(std::size_t index) const {
+        if (narrow()) {
+            std::uint16_t v;
+            std::memcpy(&v, raw() + sizeof(std::uint32_t) + 2 * index, sizeof v);
+            return v;
+        }
+        return data_[1 + index];
+    }
+    const char* bytes() const { return reinterpret_cast<const char*>(raw() + HeaderBytes(size(), narrow())); }
 
     const std::uint32_t* data_ = nullptr;
 };

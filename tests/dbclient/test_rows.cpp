@@ -33,6 +33,27 @@ TEST(Rows, EncodedValuesKeepNullsEmptiesAndZeroBytes) {
     EXPECT_EQ(TMysql_Row().size(), 0u);
 }
 
+TEST(Rows, SmallRowsUseShortOffsetsAndLargeRowsLongOnes) {
+    for (const std::size_t big : {std::size_t{65534}, std::size_t{65535}, std::size_t{200000}}) {
+        SCOPED_TRACE(big);
+        const std::string large(big, 'L');
+        const std::vector<std::optional<std::string_view>> values = {"id", std::nullopt, large, ""};
+        std::vector<std::uint32_t> block(TMysql_Row::EncodedWords(values));
+        TMysql_Row::Encode(values, block.data());
+        const TMysql_Row row(block.data());
+        ASSERT_EQ(row.size(), 4u);
+        EXPECT_EQ(*row.view(0), "id");
+        EXPECT_TRUE(row.is_null(1));
+        EXPECT_EQ(row.length(2), big);
+        EXPECT_EQ(*row.view(2), large);
+        EXPECT_EQ(*row.view(3), "");
+        EXPECT_EQ(row.allocated(), block.size() * sizeof(std::uint32_t));
+    }
+    // Six short columns: a header of 4 + 7 * 2 bytes rounded to 20.
+    const std::vector<std::optional<std::string_view>> six = {"1", "2", "3", "4", "5", std::nullopt};
+    EXPECT_EQ(TMysql_Row::EncodedWords(six) * sizeof(std::uint32_t), 20u + 12u);
+}
+
 TEST(Rows, StoreKeepsEveryRowValidAcrossBlocks) {
     TMysql_RowStore store;
     std::vector<TMysql_Row> rows;
