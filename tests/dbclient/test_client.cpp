@@ -24,7 +24,7 @@ namespace {
 
 testsupport::MariaDbServer& Server() {
     static testsupport::MariaDbServer server({
-        .extraArgs = {"--max-allowed-packet=64M", "--local-infile=1"},
+        .extraArgs = {"--max-allowed-packet=64M", "--local-infile=1", "--secure-auth=0"},
         .initSql = "CREATE DATABASE travik_test;\n"
                    "CREATE TABLE travik_test.item (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(64),"
                    " price DECIMAL(10,2) NULL, created DATETIME) ENGINE=InnoDB;\n"
@@ -34,7 +34,10 @@ testsupport::MariaDbServer& Server() {
                    "CREATE TABLE travik_test.blobs (id INT PRIMARY KEY, data LONGBLOB) ENGINE=InnoDB;\n"
                    "CREATE TABLE travik_test.loaded (line VARCHAR(100)) ENGINE=InnoDB;\n"
                    "CREATE USER 'reader'@'%' IDENTIFIED BY 'secret';\n"
-                   "GRANT SELECT ON travik_test.* TO 'reader'@'%';\n",
+                   "GRANT SELECT ON travik_test.* TO 'reader'@'%';\n"
+                   "SET old_passwords = 1;\n"
+                   "CREATE USER 'olduser'@'%' IDENTIFIED BY 'oldpw';\n"
+                   "SET old_passwords = 0;\n",
     });
     return server;
 }
@@ -95,6 +98,16 @@ TEST(ClientLogin, NativePasswordWithAndWithoutDatabase) {
     TMysqlClient empty;
     EXPECT_FALSE(empty.connect("127.0.0.1", "reader", "", "", Server().port(), "", true, kComponentFlags));
     EXPECT_EQ(empty.LastErrorNo(), 1045u);
+}
+
+TEST(ClientLogin, AccountWithAPreFourOnePassword) {
+    // The server asks for the old scramble after the login packet.
+    auto client = Connect({.user = "olduser", .password = "oldpw"});
+    ASSERT_TRUE(client);
+    EXPECT_EQ(Scalar(*client, "SELECT CURRENT_USER()"), "olduser@%");
+    TMysqlClient wrong;
+    EXPECT_FALSE(wrong.connect("127.0.0.1", "olduser", "oldpx", "", Server().port(), "", true, kComponentFlags));
+    EXPECT_EQ(wrong.LastErrorNo(), 1045u);
 }
 
 TEST(ClientLogin, SelectDbSendsInitDbAndStoresTheName) {
