@@ -12,9 +12,10 @@ namespace agent {
 
 void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::string& nome_versao,
                                    const std::string& link_sistema, const std::string& md5_arquivo) {
-    // Both values come from the database: the name is joined to the agent's folder, the
-    // version goes into the host application's INI file.
+    // The values come from the database: the name is joined to the agent's folder, the
+    // link goes into the HTTP request, the version into the host application's INI file.
     ValidatePackageName(nome_versao);
+    ValidatePackageLink(link_sistema);
     ValidatePublishedVersion(vl_versao);
     const std::string pasta = platform::fs::ExtractFilePath(platform::fs::ApplicationExeName());
     const std::string arquivo = pasta + nome_versao;

@@ -1,4 +1,5 @@
-// The package's file name as the update database gives it (nome_versao).
+// The package's file name (nome_versao) and link (link_sistema) as the update database
+// gives them, checked before they are used.
 #pragma once
 
 #include <string>
@@ -9,5 +10,10 @@ namespace agent {
 // not "." or "..", without a folder separator ("/" or "\"), drive colon or control
 // character. Otherwise raises platform::Exception with a message that names nome_versao.
 void ValidatePackageName(const std::string& nomeVersao);
+
+// The link goes into the request line of the HTTP request, so it must hold no control
+// character (a line break would add header lines). Otherwise raises platform::Exception
+// with a message that names link_sistema.
+void ValidatePackageLink(const std::string& linkSistema);
 
 }  // namespace agent

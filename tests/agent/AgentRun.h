@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dbclient/SqlEscape.h"
 #include "testsupport/testsupport.h"
 
 namespace agenttest {
@@ -30,14 +31,7 @@ struct Version {
     std::string nome;
 };
 
-inline std::string SqlText(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) {
-        if (c == '\'' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "'";
-}
+inline std::string SqlText(const std::string& text) { return "'" + dbclient::EscapeStringLiteral(text) + "'"; }
 
 inline std::string InsertVersion(const Version& v) {
     return "INSERT INTO atualizacaodb.versao (id, id_sistema, codigo_cliente, v_major, v_minor, "

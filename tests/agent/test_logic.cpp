@@ -112,6 +112,18 @@ TEST(ValidatePackageName, RejectsPathsAndControlCharactersNamingTheColumn) {
               "um nome de arquivo simples, sem pasta.");
 }
 
+TEST(ValidatePackageLink, RefusesControlCharactersNamingTheColumn) {
+    EXPECT_NO_THROW(agent::ValidatePackageLink("http://127.0.0.1:8080/pacotes/a b.zip?x=ção"));
+    EXPECT_NO_THROW(agent::ValidatePackageLink(""));
+    for (const std::string bad : {"http://h/a.zip HTTP/1.0\r\nX-Mal: 1", "http://h/\n", "http://h/\x7f"}) {
+        const std::string message = MessageOf(agent::ValidatePackageLink, bad);
+        EXPECT_NE(message.find("link_sistema"), std::string::npos) << message;
+    }
+    EXPECT_EQ(MessageOf(agent::ValidatePackageLink, "http://h/a\r\nX: 1"),
+              "Endereço inválido em link_sistema: \"http://h/a??X: 1\". O endereço do pacote não pode "
+              "conter caracteres de controle.");
+}
+
 TEST(QuotedForMessage, MasksControlCharactersAndCutsLongTexts) {
     EXPECT_EQ(agent::QuotedForMessage("a\nb\x1b[2J"), "\"a?b?[2J\"");
     EXPECT_EQ(agent::QuotedForMessage(std::string(60, 'x')), "\"" + std::string(60, 'x') + "\"");

@@ -36,6 +36,7 @@ protected:
         rows += v(6, 6, "/pacote.zip", md5, "");                       // empty name
         rows += v(7, 7, "/pacote.zip", md5, "sub/pacote.zip");
         rows += v(8, 8, "/pacote.zip", md5, "pacote.zip");
+        rows += v(9, 9, "/pacote.zip HTTP/1.0\r\nX-Mal: 1\r\n", md5, "pacote.zip");
         // A table with a column of its own named vl_versao shadows the computed one (the
         // query's "SELECT *" comes first): the server then hands the agent any text.
         rows += "ALTER TABLE atualizacaodb.versao ADD COLUMN vl_versao VARCHAR(200) NOT NULL DEFAULT '';\n"
@@ -189,6 +190,17 @@ TEST_F(Download, AVersionTextThatIsNoNumberNeverReachesTheIniFile) {
                      "deve ser um número.\n");
     EXPECT_TRUE(RequestsSince(mark).empty());
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
+TEST_F(Download, ALinkWithLineBreaksIsNotRequested) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 9);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "Endereço inválido em link_sistema: \"" + web_->url("/pacote.zip") +
+                         " HTTP/1.0??X-Mal: 1??\". O endereço do pacote não pode conter caracteres de "
+                         "controle.\n");
+    EXPECT_TRUE(RequestsSince(mark).empty());
 }
 
 TEST_F(Download, MissingIniFolderFailsAfterTheVerifiedDownload) {
