@@ -37,6 +37,7 @@ protected:
         rows += v(7, 7, "/pacote.zip", md5, "sub/pacote.zip");
         rows += v(8, 8, "/pacote.zip", md5, "pacote.zip");
         rows += v(9, 9, "/pacote.zip HTTP/1.0\r\nX-Mal: 1\r\n", md5, "pacote.zip");
+        rows += v(10, 10, "/pacote.zip", "", "pacote.zip");  // no digest published
         // A table with a column of its own named vl_versao shadows the computed one (the
         // query's "SELECT *" comes first): the server then hands the agent any text.
         rows += "ALTER TABLE atualizacaodb.versao ADD COLUMN vl_versao VARCHAR(200) NOT NULL DEFAULT '';\n"
@@ -148,6 +149,17 @@ TEST_F(Download, WrongDigestMeansThreeDownloadsThenTheError) {
         EXPECT_EQ(e.range, "");  // each attempt starts afresh
     }
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
+TEST_F(Download, AnEmptyPublishedDigestNeverPassesForAPackage) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 10);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");  // no "Download Concluido"
+    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
+    EXPECT_EQ(RequestsSince(mark).size(), 3u);
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
