@@ -148,6 +148,27 @@ TEST(Handshake, SwitchToTheOldScrambleOnRequest) {
     EXPECT_EQ(s.packets[1].payload.size(), 9u);
 }
 
+TEST(Handshake, FreshScrambleRequestedAfterTheLoginPacket) {
+    const std::string fresh = "ZYXWVUTSRQPONMLKJIHG";
+    std::promise<Seen> seen;
+    ScriptedServer server([&](ScriptedConnection& c, int) {
+        c.Send(Packet(0, Greeting("5.5.5-10.11.6-MariaDB", 0xA20D, true)));
+        Seen s;
+        s.packets.push_back(ReadPacket(c));
+        c.Send(Packet(2, std::string("\xFE") + "mysql_native_password" + '\0' + fresh + '\0'));
+        s.packets.push_back(ReadPacket(c));
+        c.Send(Packet(4, Ok()));
+        seen.set_value(s);
+        c.RecvAll(std::chrono::seconds(2));
+    });
+    auto client = NewClient();
+    ASSERT_TRUE(Connect(*client, server.port(), "u", "pw")) << client->LastError();
+    const Seen s = seen.get_future().get();
+    ASSERT_EQ(s.packets.size(), 2u);
+    EXPECT_EQ(s.packets[1].seq, 3);
+    EXPECT_EQ(s.packets[1].payload, scramble_sha1(fresh, "pw"));
+}
+
 TEST(Handshake, FourOneZeroChallengesInBothForms) {
     for (const char first : {'k', '*'}) {
         SCOPED_TRACE(first);
