@@ -11,7 +11,6 @@
 // The peak memory is the child's maximum resident set size (wait4). For comparison the
 // digest of the same file is also timed in this process with the agent's hasher.
 #include <benchmark/benchmark.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -67,13 +66,15 @@ struct Servers {
         }
         md5 = testsupport::Run({.argv = {"md5sum", www / kName}}).out.substr(0, 32);
         web = std::make_unique<testsupport::NginxServer>(www.path());
-        const std::string schema = testsupport::ReadFile(std::string(TRAVIK_SOURCE_DIR) + "/db/schema.sql");
+        const std::string schema =
+            testsupport::ReadFile(std::string(TRAVIK_SOURCE_DIR) + "/db/schema.sql");
         const std::string row =
-            "INSERT INTO atualizacaodb.versao (id_sistema, codigo_cliente, v_major, v_minor, v_release, "
+            "INSERT INTO atualizacaodb.versao (id_sistema, codigo_cliente, v_major, v_minor, "
+            "v_release, "
             "v_build, link_sistema, md5_arquivo, nome_versao) VALUES (1, 0, 9, 0, 0, 0, '" +
             web->url(std::string("/") + kName) + "', '" + md5 + "', '" + kName + "');\n";
-        db = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = schema + "\n" + row, .generalLog = false});
+        db = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
+            .initSql = schema + "\n" + row, .generalLog = false});
     }
 };
 
@@ -82,7 +83,9 @@ Servers& TheServers() {
     return servers;
 }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 struct RunFigures {
     int exitStatus = -1;
@@ -98,7 +101,8 @@ RunFigures RunAgentOnce(Servers& s) {
 
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     ::inotify_add_watch(watch, folder.path().c_str(), IN_CREATE | IN_MOVED_TO);
-    ::inotify_add_watch(watch, (folder / "Atualizacao_retaguarda").c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
+    ::inotify_add_watch(watch, (folder / "Atualizacao_retaguarda").c_str(),
+                        IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
 
     const std::string dbHost = "TRAVIK_DB_HOST=127.0.0.1:" + std::to_string(s.db->port());
     const Clock::time_point start = Clock::now();
@@ -111,8 +115,8 @@ RunFigures RunAgentOnce(Servers& s) {
         if (::chdir(folder.path().c_str()) != 0) ::_exit(126);
         ::putenv(const_cast<char*>(dbHost.c_str()));
         ::putenv(const_cast<char*>("TRAVIK_START_DELAY_MS=1"));
-        ::execl(agent.c_str(), agent.c_str(), "1000000000000", "1.0", "1", "1", (folder / "p").c_str(),
-                static_cast<char*>(nullptr));
+        ::execl(agent.c_str(), agent.c_str(), "1000000000000", "1.0", "1", "1",
+                (folder / "p").c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     Clock::time_point partCreated{}, renamed{}, iniWritten{};
@@ -128,9 +132,11 @@ RunFigures RunAgentOnce(Servers& s) {
             for (ssize_t i = 0; i < n;) {
                 const auto* e = reinterpret_cast<const inotify_event*>(buffer + i);
                 const std::string name = e->len > 0 ? e->name : "";
-                if (name == part && (e->mask & IN_CREATE) && partCreated == Clock::time_point{}) partCreated = now;
+                if (name == part && (e->mask & IN_CREATE) && partCreated == Clock::time_point{})
+                    partCreated = now;
                 if (name == kName && (e->mask & IN_MOVED_TO)) renamed = now;
-                if (name == "versao.ini" && (e->mask & (IN_MOVED_TO | IN_CLOSE_WRITE))) iniWritten = now;
+                if (name == "versao.ini" && (e->mask & (IN_MOVED_TO | IN_CLOSE_WRITE)))
+                    iniWritten = now;
                 i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
             }
         }
@@ -142,14 +148,16 @@ RunFigures RunAgentOnce(Servers& s) {
     RunFigures f;
     f.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     f.totalMs = Ms(end - start);
-    if (partCreated != Clock::time_point{} && renamed != Clock::time_point{} && iniWritten != Clock::time_point{}) {
+    if (partCreated != Clock::time_point{} && renamed != Clock::time_point{} &&
+        iniWritten != Clock::time_point{}) {
         f.exchangeMs = Ms(partCreated - start);
         f.transferMs = Ms(renamed - partCreated);
         f.digestMs = Ms(iniWritten - renamed);
         f.endingMs = Ms(end - iniWritten);
     }
     f.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
-    const bool verified = testsupport::Run({.argv = {"md5sum", folder / kName}}).out.substr(0, 32) == s.md5;
+    const bool verified =
+        testsupport::Run({.argv = {"md5sum", folder / kName}}).out.substr(0, 32) == s.md5;
     if (!verified) f.exitStatus = f.exitStatus == 0 ? 99 : f.exitStatus;
     return f;
 }
@@ -161,7 +169,8 @@ void BM_AgentRun256MiB(benchmark::State& state) {
     for (auto _ : state) {
         const RunFigures f = RunAgentOnce(s);
         if (f.exitStatus != 0 || f.transferMs == 0) {
-            state.SkipWithError(("agent run failed, status " + std::to_string(f.exitStatus)).c_str());
+            state.SkipWithError(
+                ("agent run failed, status " + std::to_string(f.exitStatus)).c_str());
             return;
         }
         state.SetIterationTime(f.totalMs / 1000.0);
@@ -176,7 +185,8 @@ void BM_AgentRun256MiB(benchmark::State& state) {
     state.counters["transfer_ms"] = sum.transferMs / n;
     state.counters["digest_ini_ms"] = sum.digestMs / n;
     state.counters["ending_ms"] = sum.endingMs / n;
-    state.counters["transfer_MiB_s"] = (kPackageSize / double(1 << 20)) / (sum.transferMs / n / 1000.0);
+    state.counters["transfer_MiB_s"] =
+        (kPackageSize / double(1 << 20)) / (sum.transferMs / n / 1000.0);
     state.counters["peak_rss_MiB"] = peak;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPackageSize));
 }

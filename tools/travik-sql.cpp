@@ -17,14 +17,17 @@
 
 namespace {
 
-void PrintLine(const std::string& line) { std::printf("%s\n", line.c_str()); }
+void PrintLine(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+}
 
 bool ReturnsRows(const std::string& sql) {
     std::size_t i = sql.find_first_not_of(" \t\r\n(");
     std::string word;
     for (; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
         word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
-    return word == "SELECT" || word == "SHOW" || word == "DESCRIBE" || word == "EXPLAIN" || word == "WITH";
+    return word == "SELECT" || word == "SHOW" || word == "DESCRIBE" || word == "EXPLAIN" ||
+           word == "WITH";
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 namespace agent {
 
 void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::string& nome_versao,
-                                   const std::string& link_sistema, const std::string& md5_arquivo) {
+                                   const std::string& link_sistema,
+                                   const std::string& md5_arquivo) {
     // The values come from the database: the name is joined to the agent's folder, the
     // link goes into the HTTP request, the version into the host application's INI file.
     ValidatePackageName(nome_versao);
@@ -38,7 +39,8 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     if (!ObtainPackage(md5_arquivo, files))
         throw platform::Exception("Erro ao fazer o download do arquivo " + nome_versao);
 
-    SettingsStore1.SetPath(pasta + "Atualizacao_retaguarda" + platform::fs::kPathDelim + "versao.ini");
+    SettingsStore1.SetPath(pasta + "Atualizacao_retaguarda" + platform::fs::kPathDelim +
+                           "versao.ini");
     SettingsStore1.WriteString("ATUALIZACAO", "VERSAO", vl_versao);
     SettingsStore1.WriteString("ATUALIZACAO", "ARQUIVO", arquivo);
     vbDownloadOK = true;

@@ -16,7 +16,8 @@ bool IsControl(char c) {
 
 void ValidatePackageName(const std::string& nomeVersao) {
     bool plain = !nomeVersao.empty() && nomeVersao != "." && nomeVersao != "..";
-    for (const char c : nomeVersao) plain = plain && c != '/' && c != '\\' && c != ':' && !IsControl(c);
+    for (const char c : nomeVersao)
+        plain = plain && c != '/' && c != '\\' && c != ':' && !IsControl(c);
     if (!plain) {
         throw platform::Exception(
             "Nome de arquivo inválido em nome_versao: " + QuotedForMessage(nomeVersao) +
@@ -27,8 +28,9 @@ void ValidatePackageName(const std::string& nomeVersao) {
 void ValidatePackageLink(const std::string& linkSistema) {
     for (const char c : linkSistema) {
         if (IsControl(c)) {
-            throw platform::Exception("Endereço inválido em link_sistema: " + QuotedForMessage(linkSistema) +
-                                      ". O endereço do pacote não pode conter caracteres de controle.");
+            throw platform::Exception(
+                "Endereço inválido em link_sistema: " + QuotedForMessage(linkSistema) +
+                ". O endereço do pacote não pode conter caracteres de controle.");
         }
     }
 }

@@ -14,7 +14,9 @@ std::string Upper(std::string text) {
 
 }  // namespace
 
-bool DigestsMatch(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+bool DigestsMatch(const std::string& a, const std::string& b) {
+    return Upper(a) == Upper(b);
+}
 
 bool ObtainPackage(const std::string& md5Arquivo, const TPackageFiles& files) {
     // Only a computed digest can match: an empty md5_arquivo must not pass for a file

@@ -11,7 +11,7 @@ namespace agent {
 struct TPackageFiles {
     std::function<bool()> Exists;
     std::function<std::string()> Digest;  // MD5 of the file as 32 hexadecimal digits
-    std::function<void()> Delete;           // failure shows as the file still existing
+    std::function<void()> Delete;         // failure shows as the file still existing
     std::function<void()> Download;       // one transfer; the file exists afterwards on success
 };
 

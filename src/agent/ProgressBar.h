@@ -9,7 +9,7 @@
 namespace agent {
 
 class TProgressBar : public platform::Control {
-public:
+  public:
     int BorderWidth = 0;
     int InteriorOffset = 0;
     // The drawn state (TotalParts, PartsComplete or Percent) changed; a backend redraws.
@@ -27,7 +27,7 @@ public:
 
     std::int32_t Percent() const { return fPercent; }
 
-private:
+  private:
     std::int32_t fTotalParts = 0;
     std::int32_t fPartsComplete = 0;
     std::int32_t fPercent = 0;

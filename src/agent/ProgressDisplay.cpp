@@ -9,7 +9,8 @@ namespace agent {
 
 void TfTravikVersoes::Downloader1HookStatus(download::TBlockingSocket& /*Sender*/,
                                             download::TSocketHookReason Reason,
-                                            std::int32_t BytesToDownload, std::int32_t BytesDownloaded) {
+                                            std::int32_t BytesToDownload,
+                                            std::int32_t BytesDownloaded) {
     switch (Reason) {
         case download::hrSocketClose:
             if (Downloader1.DownloadStatus() == download::stStop) {
@@ -32,9 +33,10 @@ void TfTravikVersoes::Downloader1HookStatus(download::TBlockingSocket& /*Sender*
 }
 
 void TfTravikVersoes::Downloader1HookMonitor(download::TBlockingSocket& /*Sender*/,
-                                             std::int32_t /*BytesToDownload*/, std::int32_t BytesDownloaded,
-                                             double /*AverageSpeed*/, std::uint16_t /*Hour*/,
-                                             std::uint16_t /*Min*/, std::uint16_t Sec) {
+                                             std::int32_t /*BytesToDownload*/,
+                                             std::int32_t BytesDownloaded, double /*AverageSpeed*/,
+                                             std::uint16_t /*Hour*/, std::uint16_t /*Min*/,
+                                             std::uint16_t Sec) {
     pb.SetPartsComplete(BytesDownloaded);
     lblStatus.SetCaption(RemainingTimeText(Sec));
     ProcessarMensagens();

@@ -32,8 +32,7 @@ std::string SelectVersaoGeralStatement(std::int32_t viIdSistema, const std::stri
            " AND codigo_cliente = 0  ORDER BY id DESC ";
 }
 
-std::string SelectVersaoClienteStatement(std::int32_t viIdSistema,
-                                         const std::string& vsVersaoAtual,
+std::string SelectVersaoClienteStatement(std::int32_t viIdSistema, const std::string& vsVersaoAtual,
                                          std::int32_t viIdEmpresa) {
     return kSelectVersao + std::to_string(viIdSistema) + kNewerThan + vsVersaoAtual +
            " AND codigo_cliente = " + std::to_string(viIdEmpresa) + " ORDER BY id ASC ";

@@ -19,8 +19,7 @@ std::string ReplaceControleVersaoStatement(std::int32_t viIdEmpresa,
 std::string SelectVersaoGeralStatement(std::int32_t viIdSistema, const std::string& vsVersaoAtual);
 
 // SELECT of the newer versions of the system published for one client, lowest id first.
-std::string SelectVersaoClienteStatement(std::int32_t viIdSistema,
-                                         const std::string& vsVersaoAtual,
+std::string SelectVersaoClienteStatement(std::int32_t viIdSistema, const std::string& vsVersaoAtual,
                                          std::int32_t viIdEmpresa);
 
 }  // namespace agent

@@ -18,8 +18,9 @@ constexpr const char* kUserPassword = "58rtm36@";
 
 }  // namespace
 
-void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual, const std::string& versaoExecutavel,
-                                       int idSistema, int idEmpresa, const std::string& /*pasta*/) {
+void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
+                                       const std::string& versaoExecutavel, int idSistema,
+                                       int idEmpresa, const std::string& /*pasta*/) {
     // Argument 1 stands unquoted in the SELECTs: refuse anything but a number before a
     // statement is sent.
     ValidateCurrentVersion(versaoAtual);
@@ -41,7 +42,8 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual, const std
     query.SetRawText(true);
 
     query.SQL().Clear();
-    query.SQL().Add(ReplaceControleVersaoStatement(idEmpresa, versaoExecutavel, ObterEnderecoMAC(), idSistema));
+    query.SQL().Add(
+        ReplaceControleVersaoStatement(idEmpresa, versaoExecutavel, ObterEnderecoMAC(), idSistema));
     query.SetRequestLive(true);
     query.ExecSQL();
     query.Close();

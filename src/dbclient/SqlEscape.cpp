@@ -7,14 +7,29 @@ std::string EscapeStringLiteral(std::string_view text) {
     out.reserve(text.size() + text.size() / 8 + 2);
     for (const char c : text) {
         switch (c) {
-            case '\0': out += "\\0"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            case '\'': out += "\\'"; break;
-            case '"': out += "\\\""; break;
-            case '\x1a': out += "\\Z"; break;
-            default: out += c;
+            case '\0':
+                out += "\\0";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\'':
+                out += "\\'";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\x1a':
+                out += "\\Z";
+                break;
+            default:
+                out += c;
         }
     }
     return out;

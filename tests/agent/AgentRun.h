@@ -31,7 +31,9 @@ struct Version {
     std::string nome;
 };
 
-inline std::string SqlText(const std::string& text) { return "'" + dbclient::EscapeStringLiteral(text) + "'"; }
+inline std::string SqlText(const std::string& text) {
+    return "'" + dbclient::EscapeStringLiteral(text) + "'";
+}
 
 inline std::string InsertVersion(const Version& v) {
     return "INSERT INTO atualizacaodb.versao (id, id_sistema, codigo_cliente, v_major, v_minor, "
@@ -52,7 +54,7 @@ inline std::string Md5Sum(const std::string& path) {
 // A folder holding a copy of the agent, as an installation has it; the packages and
 // Atualizacao_retaguarda/versao.ini go here.
 class AgentFolder {
-public:
+  public:
     explicit AgentFolder(bool withIniFolder = true) : dir_("travik-agent") {
         std::filesystem::copy_file(testsupport::AgentBinary(), dir_ / "TravikVersoes");
         if (withIniFolder) std::filesystem::create_directory(dir_ / "Atualizacao_retaguarda");
@@ -61,8 +63,9 @@ public:
     std::string operator/(const std::string& name) const { return dir_ / name; }
     std::string Ini() const { return dir_ / "Atualizacao_retaguarda/versao.ini"; }
 
-    testsupport::Process::Options Options(const std::vector<std::string>& args, int dbPort,
-                                          const std::map<std::string, std::string>& env = {}) const {
+    testsupport::Process::Options Options(
+        const std::vector<std::string>& args, int dbPort,
+        const std::map<std::string, std::string>& env = {}) const {
         testsupport::Process::Options o;
         o.argv = {dir_ / "TravikVersoes"};
         o.argv.insert(o.argv.end(), args.begin(), args.end());
@@ -77,7 +80,7 @@ public:
         return testsupport::Run(Options(args, dbPort, env), std::chrono::seconds(60));
     }
 
-private:
+  private:
     testsupport::TempDir dir_;
 };
 

@@ -87,7 +87,8 @@ TEST(ValidateCurrentVersion, RejectsEverythingElseNamingTheArgument) {
 TEST(ValidatePublishedVersion, OnlyDigitsReachTheIniFile) {
     EXPECT_NO_THROW(agent::ValidatePublishedVersion("2000100000015"));
     EXPECT_NO_THROW(agent::ValidatePublishedVersion("123456789012345678901234"));
-    for (const std::string bad : {"", "1\r\n[ATUALIZACAO]\r\nARQUIVO=C:\\x.exe", "2.1", " 1", "-1"}) {
+    for (const std::string bad :
+         {"", "1\r\n[ATUALIZACAO]\r\nARQUIVO=C:\\x.exe", "2.1", " 1", "-1"}) {
         const std::string message = MessageOf(agent::ValidatePublishedVersion, bad);
         EXPECT_NE(message.find("vl_versao"), std::string::npos) << message;
     }
@@ -115,20 +116,21 @@ TEST(ValidatePackageName, RejectsPathsAndControlCharactersNamingTheColumn) {
 TEST(ValidatePackageLink, RefusesControlCharactersNamingTheColumn) {
     EXPECT_NO_THROW(agent::ValidatePackageLink("http://127.0.0.1:8080/pacotes/a b.zip?x=ção"));
     EXPECT_NO_THROW(agent::ValidatePackageLink(""));
-    for (const std::string bad : {"http://h/a.zip HTTP/1.0\r\nX-Mal: 1", "http://h/\n", "http://h/\x7f"}) {
+    for (const std::string bad :
+         {"http://h/a.zip HTTP/1.0\r\nX-Mal: 1", "http://h/\n", "http://h/\x7f"}) {
         const std::string message = MessageOf(agent::ValidatePackageLink, bad);
         EXPECT_NE(message.find("link_sistema"), std::string::npos) << message;
     }
-    EXPECT_EQ(MessageOf(agent::ValidatePackageLink, "http://h/a\r\nX: 1"),
-              "Endereço inválido em link_sistema: \"http://h/a??X: 1\". O endereço do pacote não pode "
-              "conter caracteres de controle.");
+    EXPECT_EQ(
+        MessageOf(agent::ValidatePackageLink, "http://h/a\r\nX: 1"),
+        "Endereço inválido em link_sistema: \"http://h/a??X: 1\". O endereço do pacote não pode "
+        "conter caracteres de controle.");
 }
 
 TEST(QuotedForMessage, MasksControlCharactersAndCutsLongTexts) {
     EXPECT_EQ(agent::QuotedForMessage("a\nb\x1b[2J"), "\"a?b?[2J\"");
     EXPECT_EQ(agent::QuotedForMessage(std::string(60, 'x')), "\"" + std::string(60, 'x') + "\"");
-    EXPECT_EQ(agent::QuotedForMessage(std::string(61, 'x')),
-              "\"" + std::string(60, 'x') + "...\"");
+    EXPECT_EQ(agent::QuotedForMessage(std::string(61, 'x')), "\"" + std::string(60, 'x') + "...\"");
     // Cut at a character boundary: 60 two-byte letters are kept whole.
     std::string letters;
     for (int i = 0; i < 70; ++i) letters += "é";

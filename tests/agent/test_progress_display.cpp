@@ -12,12 +12,13 @@ namespace {
 using namespace download;
 
 class ProgressDisplay : public ::testing::Test {
-protected:
+  protected:
     ProgressDisplay() {
         app.SetCommandLine({"TravikVersoes"});
         form = std::make_unique<agent::TfTravikVersoes>(app);
     }
-    void Status(TSocketHookReason reason, std::int32_t toDownload = 0, std::int32_t downloaded = 0) {
+    void Status(TSocketHookReason reason, std::int32_t toDownload = 0,
+                std::int32_t downloaded = 0) {
         form->Downloader1HookStatus(socket, reason, toDownload, downloaded);
     }
     void Monitor(std::int32_t downloaded, std::uint16_t sec) {

@@ -14,7 +14,7 @@ using agenttest::AgentFolder;
 
 // Each test uses its own system number, so one database serves them all.
 class Download : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         testsupport::WriteFile(*www_ / "pacote.zip", std::string(300000, 'p') + "fim");
@@ -25,25 +25,29 @@ protected:
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         const auto v = [](int id, int sistema, const std::string& path, const std::string& md5,
                           const std::string& nome) {
-            return agenttest::InsertVersion({id, sistema, 0, 3, 0, 0, 0, web_->url(path), md5, nome});
+            return agenttest::InsertVersion(
+                {id, sistema, 0, 3, 0, 0, 0, web_->url(path), md5, nome});
         };
         std::string rows;
-        rows += v(1, 1, "/pacote.zip", upper, "pacote.zip");           // digest in upper case
-        rows += v(2, 2, "/pacote.zip", md5, "pacote.zip");             // lower case
+        rows += v(1, 1, "/pacote.zip", upper, "pacote.zip");                 // digest in upper case
+        rows += v(2, 2, "/pacote.zip", md5, "pacote.zip");                   // lower case
         rows += v(3, 3, "/pacote.zip", std::string(32, '0'), "pacote.zip");  // wrong digest
-        rows += v(4, 4, "/nao-existe.zip", md5, "pacote.zip");         // 404
-        rows += v(5, 5, "/pacote.zip", md5, "../fora.zip");            // not a plain name
-        rows += v(6, 6, "/pacote.zip", md5, "");                       // empty name
+        rows += v(4, 4, "/nao-existe.zip", md5, "pacote.zip");               // 404
+        rows += v(5, 5, "/pacote.zip", md5, "../fora.zip");                  // not a plain name
+        rows += v(6, 6, "/pacote.zip", md5, "");                             // empty name
         rows += v(7, 7, "/pacote.zip", md5, "sub/pacote.zip");
         rows += v(8, 8, "/pacote.zip", md5, "pacote.zip");
         rows += v(9, 9, "/pacote.zip HTTP/1.0\r\nX-Mal: 1\r\n", md5, "pacote.zip");
         rows += v(10, 10, "/pacote.zip", "", "pacote.zip");  // no digest published
         // A table with a column of its own named vl_versao shadows the computed one (the
         // query's "SELECT *" comes first): the server then hands the agent any text.
-        rows += "ALTER TABLE atualizacaodb.versao ADD COLUMN vl_versao VARCHAR(200) NOT NULL DEFAULT '';\n"
-                "UPDATE atualizacaodb.versao SET vl_versao = CONCAT(v_major,LPAD(v_minor,4,0),"
-                "LPAD(v_release,4,0),LPAD(v_build,4,0));\n"
-                "UPDATE atualizacaodb.versao SET vl_versao = '3\\r\\nARQUIVO=C:\\\\mal.exe' WHERE id = 8;\n";
+        rows +=
+            "ALTER TABLE atualizacaodb.versao ADD COLUMN vl_versao VARCHAR(200) NOT NULL DEFAULT "
+            "'';\n"
+            "UPDATE atualizacaodb.versao SET vl_versao = CONCAT(v_major,LPAD(v_minor,4,0),"
+            "LPAD(v_release,4,0),LPAD(v_build,4,0));\n"
+            "UPDATE atualizacaodb.versao SET vl_versao = '3\\r\\nARQUIVO=C:\\\\mal.exe' WHERE id = "
+            "8;\n";
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         md5_ = md5;
@@ -94,7 +98,9 @@ TEST_F(Download, AValidPackageAlreadyThereIsRecordedWithoutTransfer) {
     AgentFolder agent;
     std::filesystem::copy_file(*www_ / "pacote.zip", agent / "pacote.zip");
     // Other sections and keys of the INI file stay; the agent's keys are replaced in place.
-    testsupport::WriteFile(agent.Ini(), "[OUTRA]\r\nCHAVE=1\r\n\r\n[ATUALIZACAO]\r\nARQUIVO=velho\r\nVERSAO=1\r\n\r\n");
+    testsupport::WriteFile(
+        agent.Ini(),
+        "[OUTRA]\r\nCHAVE=1\r\n\r\n[ATUALIZACAO]\r\nARQUIVO=velho\r\nVERSAO=1\r\n\r\n");
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunSystem(agent, 1);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
@@ -177,9 +183,9 @@ TEST_F(Download, MissingFileOnTheServerMeansThreeAttemptsThenTheError) {
 }
 
 TEST_F(Download, PackageNamesThatAreNoPlainFileNameAreRefused) {
-    for (const auto& [sistema, shown] : {std::pair{5, std::string("\"../fora.zip\"")},
-                                        std::pair{6, std::string("\"\"")},
-                                        std::pair{7, std::string("\"sub/pacote.zip\"")}}) {
+    for (const auto& [sistema, shown] :
+         {std::pair{5, std::string("\"../fora.zip\"")}, std::pair{6, std::string("\"\"")},
+          std::pair{7, std::string("\"sub/pacote.zip\"")}}) {
         AgentFolder agent;
         const std::size_t mark = web_->AccessLog().size();
         const auto r = RunSystem(agent, sistema);
@@ -198,8 +204,9 @@ TEST_F(Download, AVersionTextThatIsNoNumberNeverReachesTheIniFile) {
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunSystem(agent, 8);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, "Versão inválida em vl_versao: \"3??ARQUIVO=C:\\mal.exe\". A versão publicada "
-                     "deve ser um número.\n");
+    EXPECT_EQ(r.err,
+              "Versão inválida em vl_versao: \"3??ARQUIVO=C:\\mal.exe\". A versão publicada "
+              "deve ser um número.\n");
     EXPECT_TRUE(RequestsSince(mark).empty());
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
@@ -209,9 +216,10 @@ TEST_F(Download, ALinkWithLineBreaksIsNotRequested) {
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunSystem(agent, 9);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, "Endereço inválido em link_sistema: \"" + web_->url("/pacote.zip") +
-                         " HTTP/1.0??X-Mal: 1??\". O endereço do pacote não pode conter caracteres de "
-                         "controle.\n");
+    EXPECT_EQ(r.err,
+              "Endereço inválido em link_sistema: \"" + web_->url("/pacote.zip") +
+                  " HTTP/1.0??X-Mal: 1??\". O endereço do pacote não pode conter caracteres de "
+                  "controle.\n");
     EXPECT_TRUE(RequestsSince(mark).empty());
 }
 

@@ -28,22 +28,24 @@ constexpr const char* kNewer =
 // A statement as the server's general log shows it: without the trailing blanks, line
 // ends and semicolons of the text sent.
 std::string Logged(std::string sql) {
-    while (!sql.empty() && (sql.back() == ' ' || sql.back() == ';' || sql.back() == '\r' || sql.back() == '\n'))
+    while (!sql.empty() &&
+           (sql.back() == ' ' || sql.back() == ';' || sql.back() == '\r' || sql.back() == '\n'))
         sql.pop_back();
     return sql;
 }
 
 std::string SelectGeral(int sistema, const std::string& atual) {
-    return Logged(kSelect + std::to_string(sistema) + kNewer + atual + " AND codigo_cliente = 0  ORDER BY id DESC ");
+    return Logged(kSelect + std::to_string(sistema) + kNewer + atual +
+                  " AND codigo_cliente = 0  ORDER BY id DESC ");
 }
 std::string SelectCliente(int sistema, const std::string& atual, int cliente) {
-    return Logged(kSelect + std::to_string(sistema) + kNewer + atual + " AND codigo_cliente = " +
-                  std::to_string(cliente) + " ORDER BY id ASC ");
+    return Logged(kSelect + std::to_string(sistema) + kNewer + atual +
+                  " AND codigo_cliente = " + std::to_string(cliente) + " ORDER BY id ASC ");
 }
 
 // One nginx with the packages and one MariaDB with the versions, for all tests.
 class Exchange : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"})
@@ -127,7 +129,8 @@ TEST_F(Exchange, NoNewerVersionRecordsTheMachineAndDownloadsNothing) {
     ASSERT_EQ(rows.size(), 1u);
     const std::string cpu = rows[0][1];
     EXPECT_TRUE(cpu.empty() || cpu.size() == 17) << cpu;
-    EXPECT_EQ(statements[0], Logged(std::string(kReplace) + "100, \"2.1.0.15\",\"" + cpu + "\", 10, now()); "));
+    EXPECT_EQ(statements[0],
+              Logged(std::string(kReplace) + "100, \"2.1.0.15\",\"" + cpu + "\", 10, now()); "));
     EXPECT_EQ(statements[1], SelectGeral(10, "2000100000015"));
     EXPECT_EQ(statements[2], SelectCliente(10, "2000100000015", 100));
     EXPECT_EQ(rows[0][0], "2.1.0.15");
@@ -151,8 +154,8 @@ TEST_F(Exchange, HostileVersionTextsAreStoredExactlyAndAddNoStatement) {
     for (const std::string& text : texts) {
         ++cliente;
         const std::size_t mark = Mark();
-        const auto r = agent.Run({"9999999999999", text, "10", std::to_string(cliente), agent / "p"},
-                                 db_->port());
+        const auto r = agent.Run(
+            {"9999999999999", text, "10", std::to_string(cliente), agent / "p"}, db_->port());
         EXPECT_EQ(r.exitStatus, 0) << text << ": " << r.err;
         const auto queries = QueriesSince(mark);
         const auto rows = ControleVersao(cliente, 10);
@@ -167,15 +170,16 @@ TEST_F(Exchange, HostileVersionTextsAreStoredExactlyAndAddNoStatement) {
                                         "\", 10, now()); "));
         for (const auto& q : queries) {
             EXPECT_TRUE(q.rfind("REPLACE INTO controle_versao ", 0) == 0 ||
-                        q.rfind("SELECT *,CONCAT(", 0) == 0 || q.rfind("SHOW INDEX FROM ", 0) == 0 ||
-                        q.rfind("DESCRIBE ", 0) == 0)
+                        q.rfind("SELECT *,CONCAT(", 0) == 0 ||
+                        q.rfind("SHOW INDEX FROM ", 0) == 0 || q.rfind("DESCRIBE ", 0) == 0)
                 << q;
         }
     }
     // The tables are still there and whole.
     EXPECT_EQ(agenttest::QueryRows(db_->port(), "SELECT id FROM atualizacaodb.versao").size(), 7u);
-    EXPECT_EQ(agenttest::QueryRows(db_->port(), "SELECT * FROM atualizacaodb.controle_versao WHERE "
-                                               "codigo_cliente > 500 AND codigo_cliente < 510")
+    EXPECT_EQ(agenttest::QueryRows(db_->port(),
+                                   "SELECT * FROM atualizacaodb.controle_versao WHERE "
+                                   "codigo_cliente > 500 AND codigo_cliente < 510")
                   .size(),
               texts.size());
 }
@@ -208,7 +212,8 @@ TEST_F(Exchange, OnlyTheGeneralVersionWithTheHighestIdAndTheClientVersionWithThe
     EXPECT_EQ(testsupport::ReadFile(agent / "c.zip"), "package c.zip");
     EXPECT_EQ(testsupport::ReadFile(agent / "d.zip"), "package d.zip");
     // The second version's values replace the first one's.
-    EXPECT_EQ(testsupport::ReadFile(agent.Ini()), agenttest::IniText("2000600000000", agent / "d.zip"));
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("2000600000000", agent / "d.zip"));
 }
 
 TEST_F(Exchange, ClientCodeZeroTakesTwoGeneralVersions) {
@@ -224,7 +229,8 @@ TEST_F(Exchange, ClientCodeZeroTakesTwoGeneralVersions) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].uri, "/c.zip");  // highest id
     EXPECT_EQ(log[1].uri, "/a.zip");  // lowest id
-    EXPECT_EQ(testsupport::ReadFile(agent.Ini()), agenttest::IniText("2000000000001", agent / "a.zip"));
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("2000000000001", agent / "a.zip"));
 }
 
 TEST_F(Exchange, PartsOfMoreThanFourDigitsAreCutBeforeComparing) {
@@ -237,7 +243,8 @@ TEST_F(Exchange, PartsOfMoreThanFourDigitsAreCutBeforeComparing) {
     r = agent.Run({"1123399999999", "1", "30", "1", agent / "p"}, db_->port());
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(RequestsSince(requests).size(), 1u);
-    EXPECT_EQ(testsupport::ReadFile(agent.Ini()), agenttest::IniText("1123400000000", agent / "a.zip"));
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("1123400000000", agent / "a.zip"));
 }
 
 TEST_F(Exchange, UnreachableServerEndsWithTheConnectionError) {

@@ -42,43 +42,49 @@ std::string RangeStart(const std::string& head) {
 }
 
 class Hostile : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         body_ = Package();
         // The first answer stops after a third of the body and closes; later requests get
         // the rest when they ask for a range, else the whole file.
-        cut_ = std::make_unique<testsupport::ScriptedServer>([](testsupport::ScriptedConnection& c, int index) {
-            const std::string head = c.RecvUntil("\r\n\r\n");
-            cutRequests_.Add(head);
-            const std::string from = RangeStart(head);
-            if (index == 0) {
-                c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" +
-                       body_.substr(0, body_.size() / 3));
-            } else if (!from.empty()) {
-                const std::size_t start = std::stoul(from);
-                c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + from + "-" +
-                       std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) +
-                       "\r\nContent-Length: " + std::to_string(body_.size() - start) + "\r\n\r\n" +
-                       body_.substr(start));
-            } else {
-                c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_);
-            }
-            c.Close();
-        });
+        cut_ = std::make_unique<testsupport::ScriptedServer>(
+            [](testsupport::ScriptedConnection& c, int index) {
+                const std::string head = c.RecvUntil("\r\n\r\n");
+                cutRequests_.Add(head);
+                const std::string from = RangeStart(head);
+                if (index == 0) {
+                    c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
+                           "\r\n\r\n" + body_.substr(0, body_.size() / 3));
+                } else if (!from.empty()) {
+                    const std::size_t start = std::stoul(from);
+                    c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + from + "-" +
+                           std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) +
+                           "\r\nContent-Length: " + std::to_string(body_.size() - start) +
+                           "\r\n\r\n" + body_.substr(start));
+                } else {
+                    c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
+                           "\r\n\r\n" + body_);
+                }
+                c.Close();
+            });
         // Every answer is complete but holds other bytes.
-        garbage_ = std::make_unique<testsupport::ScriptedServer>([](testsupport::ScriptedConnection& c, int) {
-            garbageRequests_.Add(c.RecvUntil("\r\n\r\n"));
-            c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" +
-                   std::string(body_.size(), 'x'));
-            c.Close();
-        });
+        garbage_ = std::make_unique<testsupport::ScriptedServer>(
+            [](testsupport::ScriptedConnection& c, int) {
+                garbageRequests_.Add(c.RecvUntil("\r\n\r\n"));
+                c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
+                       "\r\n\r\n" + std::string(body_.size(), 'x'));
+                c.Close();
+            });
         const std::string md5 = Md5Of(body_);
         std::string rows;
-        rows += agenttest::InsertVersion({1, 1, 0, 5, 0, 0, 0, cut_->url("/pacote.bin"), md5, "pacote.bin"});
-        rows += agenttest::InsertVersion({2, 2, 0, 5, 0, 0, 0, garbage_->url("/pacote.bin"), md5, "pacote.bin"});
         rows += agenttest::InsertVersion(
-            {3, 3, 0, 5, 0, 0, 0, "http://127.0.0.1:" + std::to_string(testsupport::FreePort()) + "/pacote.bin",
-             md5, "pacote.bin"});
+            {1, 1, 0, 5, 0, 0, 0, cut_->url("/pacote.bin"), md5, "pacote.bin"});
+        rows += agenttest::InsertVersion(
+            {2, 2, 0, 5, 0, 0, 0, garbage_->url("/pacote.bin"), md5, "pacote.bin"});
+        rows += agenttest::InsertVersion(
+            {3, 3, 0, 5, 0, 0, 0,
+             "http://127.0.0.1:" + std::to_string(testsupport::FreePort()) + "/pacote.bin", md5,
+             "pacote.bin"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
     }
@@ -120,7 +126,8 @@ TEST_F(Hostile, ATransferCutShortIsCompletedByTheNextAttempt) {
         EXPECT_GT(std::stoul(from), 0u);
         EXPECT_LE(std::stoul(from), body_.size() / 3);
     }
-    EXPECT_EQ(testsupport::ReadFile(agent.Ini()), agenttest::IniText("5000000000000", agent / "pacote.bin"));
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("5000000000000", agent / "pacote.bin"));
 }
 
 TEST_F(Hostile, AServerSendingOtherBytesGetsThreeAttemptsThenTheError) {

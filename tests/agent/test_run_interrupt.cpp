@@ -1,9 +1,8 @@
 // A transfer the user closes: SIGTERM or SIGINT ("Fechar") pauses it, the process ends
 // quietly with status 0, and the next run resumes from the working file. Also the
 // progress line, which appears only when standard error is a terminal.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -33,7 +32,7 @@ const char* kSlowConfig =
     "    }\n";
 
 class Interrupt : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         std::filesystem::create_directory(*www_ / "lento");
@@ -44,10 +43,12 @@ protected:
         testsupport::WriteFile(*www_ / "lento/pequeno.bin", package.substr(0, 200 * 1024));
         web_ = std::make_unique<testsupport::NginxServer>(www_->path(), kSlowConfig);
         std::string rows;
-        rows += agenttest::InsertVersion({1, 1, 0, 4, 0, 0, 0, web_->url("/lento/grande.bin"),
-                                          agenttest::Md5Sum(*www_ / "lento/grande.bin"), "grande.bin"});
+        rows +=
+            agenttest::InsertVersion({1, 1, 0, 4, 0, 0, 0, web_->url("/lento/grande.bin"),
+                                      agenttest::Md5Sum(*www_ / "lento/grande.bin"), "grande.bin"});
         rows += agenttest::InsertVersion({2, 2, 0, 4, 0, 0, 0, web_->url("/lento/pequeno.bin"),
-                                          agenttest::Md5Sum(*www_ / "lento/pequeno.bin"), "pequeno.bin"});
+                                          agenttest::Md5Sum(*www_ / "lento/pequeno.bin"),
+                                          "pequeno.bin"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
     }
@@ -89,8 +90,8 @@ TEST_F(Interrupt, CloseDuringTheTransferPausesAndTheNextRunResumes) {
         first.Signal(signo);
         const auto r1 = first.Wait(30s);
         EXPECT_EQ(r1.exitStatus, 0) << r1.err;
-        EXPECT_EQ(r1.out, "");  // no alert
-        EXPECT_EQ(r1.err, "");  // no error
+        EXPECT_EQ(r1.out, "");      // no alert
+        EXPECT_EQ(r1.err, "");      // no error
         EXPECT_LT(r1.elapsed, 4s);  // it did not wait for the rest of the transfer
         ASSERT_TRUE(testsupport::PathExists(part));
         const auto kept = std::filesystem::file_size(part);
@@ -108,7 +109,8 @@ TEST_F(Interrupt, CloseDuringTheTransferPausesAndTheNextRunResumes) {
         EXPECT_EQ(log[1].range, "bytes=" + std::to_string(kept) + "-");
         EXPECT_EQ(log[1].status, "206");
         EXPECT_EQ(std::stoull(log[1].bytesSent), kSize - kept);
-        EXPECT_EQ(agenttest::Md5Sum(agent / "grande.bin"), agenttest::Md5Sum(*www_ / "lento/grande.bin"));
+        EXPECT_EQ(agenttest::Md5Sum(agent / "grande.bin"),
+                  agenttest::Md5Sum(*www_ / "lento/grande.bin"));
         EXPECT_FALSE(testsupport::PathExists(part));
         EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
                   agenttest::IniText("4000000000000", agent / "grande.bin"));
@@ -176,7 +178,8 @@ TEST_F(Interrupt, ProgressLineOnATerminal) {
     EXPECT_GE(lines, 2u) << shown;
     EXPECT_GT(last, 0);
     EXPECT_EQ(shown.substr(shown.size() - 2), "\r\n");  // finished with a new line
-    EXPECT_EQ(agenttest::Md5Sum(agent / "pequeno.bin"), agenttest::Md5Sum(*www_ / "lento/pequeno.bin"));
+    EXPECT_EQ(agenttest::Md5Sum(agent / "pequeno.bin"),
+              agenttest::Md5Sum(*www_ / "lento/pequeno.bin"));
 }
 
 }  // namespace
