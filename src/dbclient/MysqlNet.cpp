@@ -282,6 +282,10 @@ long TMysqlNet::my_real_read(long& complen) {
     if (!ReadFully(header, headerLength, retries)) return fail();
     if (header[3] != fpkt_nr) return fail();  // packets out of order
     ++fpkt_nr;
+    // The client's next compressed unit of the same exchange follows the server's
+    // numbering; without this a second packet of one command (a change of user, a local
+    // file) goes out with a stale number and the server reports packets out of order.
+    if (fcompress) FCompressedPackedNumber = fpkt_nr;
     const long len = static_cast<long>(Uint3(header));
     if (fcompress) complen = static_cast<long>(Uint3(header + 4));
     const long needed = fwhere_b + std::max(len, complen);

@@ -43,10 +43,6 @@ testsupport::MariaDbServer& Server() {
 }
 
 constexpr bool kCompressModes[] = {false, true};
-// Exchanges of several packets within one command (a fresh scramble after a change of
-// user, a local file): the compressed protocol does not number their follow-up units
-// yet, so they run uncompressed only for now.
-constexpr bool kMultiRoundCompressModes[] = {false};
 
 std::unique_ptr<TMysqlClient> Connect(const Login& login = {}) { return clienttest::Connect(Server().port(), login); }
 
@@ -161,7 +157,7 @@ TEST(ClientLogin, Errors) {
 }
 
 TEST(ClientLogin, ChangeUser) {
-    for (const bool compress : kMultiRoundCompressModes) {
+    for (const bool compress : kCompressModes) {
         SCOPED_TRACE(compress ? "compressed" : "plain");
         auto client = Connect({.compress = compress});
         ASSERT_TRUE(client);
@@ -558,7 +554,7 @@ TEST(ClientReconnect, RefusedInsideATransaction) {
 }
 
 TEST(ClientLocalFiles, RefusedByDefaultAndSentWhenSwitchedOn) {
-  for (const bool compress : kMultiRoundCompressModes) {
+  for (const bool compress : kCompressModes) {
     SCOPED_TRACE(compress ? "compressed" : "plain");
     testsupport::TempDir dir;
     const std::string file = dir / "lines.txt";
