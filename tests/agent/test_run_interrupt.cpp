@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -118,8 +119,9 @@ TEST_F(Interrupt, CloseDuringTheTransferPausesAndTheNextRunResumes) {
 }
 
 // Runs the agent with standard error on a pseudo-terminal; returns what the terminal
-// showed and the exit status.
-std::pair<int, std::string> RunOnTerminal(const testsupport::Process::Options& o) {
+// showed and the exit status. `whileRunning` is called with the child's id now and then.
+std::pair<int, std::string> RunOnTerminal(const testsupport::Process::Options& o,
+                                          const std::function<void(pid_t)>& whileRunning = {}) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return {-1, ""};
     const std::string slaveName = ::ptsname(master);
@@ -148,6 +150,7 @@ std::pair<int, std::string> RunOnTerminal(const testsupport::Process::Options& o
             if (n > 0) shown.append(buffer, static_cast<std::size_t>(n));
         }
         exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!exited && whileRunning) whileRunning(pid);
     }
     char buffer[4096];
     ::fcntl(master, F_SETFL, O_NONBLOCK);
@@ -180,6 +183,25 @@ TEST_F(Interrupt, ProgressLineOnATerminal) {
     EXPECT_EQ(shown.substr(shown.size() - 2), "\r\n");  // finished with a new line
     EXPECT_EQ(agenttest::Md5Sum(agent / "pequeno.bin"),
               agenttest::Md5Sum(*www_ / "lento/pequeno.bin"));
+}
+
+TEST_F(Interrupt, ThePausedTransferShowsOnTheTerminal) {
+    AgentFolder agent;
+    const std::string part = agent / "grande.bin.part";
+    bool signalled = false;
+    const auto [status, shown] =
+        RunOnTerminal(agent.Options(Args(agent, 1), db_->port()), [&](pid_t pid) {
+            std::error_code ec;
+            if (!signalled && std::filesystem::file_size(part, ec) >= 100 * 1024 && !ec) {
+                ::kill(pid, SIGTERM);
+                signalled = true;
+            }
+        });
+    EXPECT_TRUE(signalled);
+    EXPECT_EQ(status, 0) << shown;
+    EXPECT_NE(shown.find("% Download Pausado...\x1b[K"), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 2), "\r\n");
+    EXPECT_TRUE(testsupport::PathExists(part));
 }
 
 }  // namespace
