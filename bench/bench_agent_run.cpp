@@ -114,7 +114,7 @@ RunFigures RunAgentOnce(Servers& s) {
         ::dup2(devnull, 2);
         if (::chdir(folder.path().c_str()) != 0) ::_exit(126);
         ::putenv(const_cast<char*>(dbHost.c_str()));
-        ::putenv(const_cast<char*>("TRAVIK_START_DELAY_MS=1"));
+        ::putenv(const_cast<char*>("TRAVIK_START_DELAY_MS=0"));
         ::execl(agent.c_str(), agent.c_str(), "1000000000000", "1.0", "1", "1",
                 (folder / "p").c_str(), static_cast<char*>(nullptr));
         ::_exit(127);

@@ -28,7 +28,9 @@ unsigned StartDelayMilliseconds() {
     unsigned long value = 0;
     if (!text || !ParseUnsigned(*text, value) || value > 24UL * 3600 * 1000)
         return kDefaultStartDelay;
-    return static_cast<unsigned>(value);
+    // A timer with interval 0 never fires; 0 asks for the run at once, which the
+    // shortest interval gives.
+    return value == 0 ? 1u : static_cast<unsigned>(value);
 }
 
 DatabaseAddress ParseDatabaseAddress(const std::string& text) {

@@ -71,7 +71,7 @@ class AgentFolder {
         o.argv.insert(o.argv.end(), args.begin(), args.end());
         o.cwd = dir_.path();
         o.env = {{"TRAVIK_DB_HOST", "127.0.0.1:" + std::to_string(dbPort)},
-                 {"TRAVIK_START_DELAY_MS", "1"}};
+                 {"TRAVIK_START_DELAY_MS", "0"}};
         for (const auto& [k, v] : env) o.env[k] = v;
         return o;
     }

@@ -70,6 +70,15 @@ TEST(LifeCycle, WithoutArgumentsTheAgentEndsAfterTheDelayHavingDoneNothing) {
     EXPECT_EQ(inst.Listing(), "TravikVersoes\n");
 }
 
+TEST(LifeCycle, ADelayOfZeroRunsAtOnce) {
+    Installation inst;
+    const ProcessResult r =
+        testsupport::Run(inst.Options({}, {{"TRAVIK_START_DELAY_MS", "0"}}), 20s);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_LT(r.elapsed, 4s);
+}
+
 TEST(LifeCycle, TheDefaultDelayIsFiveSeconds) {
     Installation inst;
     auto options = inst.Options({"1001000000000", "1.0.0.0", "1", "   "});
