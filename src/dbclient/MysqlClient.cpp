@@ -496,17 +496,7 @@ std::unique_ptr<TMysqlResult> TMysqlClient::query(std::string_view aQuery, bool 
     if (freconnect && !ping()) return nullptr;
     auto lock = Guard();
     if (send_command(COM_QUERY, text, true, freconnect) != 0) return nullptr;
-    if (read_result_header() != 0) return nullptr;
-    fnet.SetError(0, {});
-    std::unique_ptr<TMysqlResult> result;
-    if (StoreResult) {
-        result = store_result_set();
-        fnet.net_pack();
-    } else {
-        result = use_result_set();
-    }
-    ExecutedOk = LastErrorNo() == 0;
-    return result;
+    return read_result(StoreResult, ExecutedOk);
 }
 
 bool TMysqlClient::moreResults() const { return (fserver_status & SERVER_MORE_RESULTS_EXISTS) != 0; }
@@ -524,6 +514,10 @@ std::unique_ptr<TMysqlResult> TMysqlClient::nextResult(bool StoreResult, bool& E
     faffected_rows = 0;
     finsert_id = 0;
     FWarningCount = 0;
+    return read_result(StoreResult, ExecutedOk);
+}
+
+std::unique_ptr<TMysqlResult> TMysqlClient::read_result(bool StoreResult, bool& ExecutedOk) {
     if (read_result_header() != 0) return nullptr;
     fnet.SetError(0, {});
     std::unique_ptr<TMysqlResult> result;

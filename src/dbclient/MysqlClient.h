@@ -179,6 +179,8 @@ private:
     void malformed_answer();
 
     int read_result_header();
+    // Reads the answer to a statement (or the next result of a chain) as a result set.
+    std::unique_ptr<TMysqlResult> read_result(bool StoreResult, bool& ExecutedOk);
     // Takes affected rows, insert id, status, warnings and message from an OK packet.
     void apply_ok_packet(ByteSpan packet);
     // Second half of read_result_header: the answer already read, `length` bytes.
