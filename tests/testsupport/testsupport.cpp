@@ -12,12 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cctype>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -31,15 +31,25 @@ std::string TmpBase() {
     return (t != nullptr && *t != '\0') ? t : "/tmp";
 }
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error(what);
+}
 
-bool PortAccepts(int port) {
+// Connects to the port; with `greeting`, also waits (up to `greetingWaitMs`) until the
+// server has spoken first. A listening socket completes connections before the server
+// accepts them, so only the greeting shows that start-up work (the init file) is done.
+bool PortAccepts(int port, bool greeting, int greetingWaitMs) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (ok && greeting) {
+        pollfd p{s, POLLIN, 0};
+        char byte = 0;
+        ok = ::poll(&p, 1, greetingWaitMs) == 1 && ::recv(s, &byte, 1, 0) == 1;
+    }
     ::close(s);
     return ok;
 }
@@ -87,9 +97,11 @@ void StopServer(pid_t& pid) {
     pid = -1;
 }
 
-void WaitForPort(int port, pid_t pid, const std::string& what, const std::string& logPath) {
-    for (int i = 0; i < 1200; ++i) {
-        if (PortAccepts(port)) return;
+void WaitForPort(int port, pid_t pid, const std::string& what, const std::string& logPath,
+                 bool greeting = false) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (PortAccepts(port, greeting, 1000)) return;
         if (!Alive(pid)) Fail(what + " ended at start-up:\n" + ReadFile(logPath));
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
@@ -106,8 +118,11 @@ std::string MariaDbTemplate() {
         RemoveTree(base);
         std::filesystem::create_directories(base);
         Process::Options o;
-        o.argv = {"/usr/bin/mariadb-install-db", "--no-defaults", "--datadir=" + base,
-                  "--auth-root-authentication-method=normal", "--skip-test-db",
+        o.argv = {"/usr/bin/mariadb-install-db",
+                  "--no-defaults",
+                  "--datadir=" + base,
+                  "--auth-root-authentication-method=normal",
+                  "--skip-test-db",
                   "--skip-name-resolve"};
         if (::geteuid() == 0) o.argv.push_back("--user=root");
         const ProcessResult r = Run(o, std::chrono::minutes(3));
@@ -129,7 +144,9 @@ TempDir::TempDir(const std::string& prefix) {
     path_ = pattern;
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    RemoveTree(path_);
+}
 
 int FreePort() {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -157,7 +174,7 @@ void WriteFile(const std::string& path, const std::string& contents) {
 }
 
 bool PathExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -295,13 +312,20 @@ MariaDbServer::MariaDbServer(const Options& options) {
     WriteFile(dir_->path() + "/init.sql", init);
 
     port_ = FreePort();
-    std::vector<std::string> argv = {
-        "/usr/sbin/mariadbd", "--no-defaults", "--datadir=" + dataDir_,
-        "--port=" + std::to_string(port_), "--bind-address=127.0.0.1",
-        "--socket=" + dir_->path() + "/mysqld.sock", "--pid-file=" + dir_->path() + "/mysqld.pid",
-        "--log-error=" + errorLogPath(), "--skip-name-resolve", "--innodb-buffer-pool-size=32M",
-        "--innodb-log-file-size=16M", "--skip-log-bin", "--performance-schema=OFF",
-        "--init-file=" + dir_->path() + "/init.sql"};
+    std::vector<std::string> argv = {"/usr/sbin/mariadbd",
+                                     "--no-defaults",
+                                     "--datadir=" + dataDir_,
+                                     "--port=" + std::to_string(port_),
+                                     "--bind-address=127.0.0.1",
+                                     "--socket=" + dir_->path() + "/mysqld.sock",
+                                     "--pid-file=" + dir_->path() + "/mysqld.pid",
+                                     "--log-error=" + errorLogPath(),
+                                     "--skip-name-resolve",
+                                     "--innodb-buffer-pool-size=32M",
+                                     "--innodb-log-file-size=16M",
+                                     "--skip-log-bin",
+                                     "--performance-schema=OFF",
+                                     "--init-file=" + dir_->path() + "/init.sql"};
     if (options.generalLog) {
         argv.push_back("--general-log=1");
         argv.push_back("--general-log-file=" + generalLogPath());
@@ -311,18 +335,24 @@ MariaDbServer::MariaDbServer(const Options& options) {
     for (const auto& a : options.extraArgs) argv.push_back(a);
     pid_ = SpawnServer(argv, dir_->path() + "/console.log");
     try {
-        WaitForPort(port_, pid_, "mariadbd", errorLogPath());
+        WaitForPort(port_, pid_, "mariadbd", errorLogPath(), /*greeting=*/true);
     } catch (...) {
         StopServer(pid_);
         throw;
     }
 }
 
-MariaDbServer::~MariaDbServer() { Stop(); }
+MariaDbServer::~MariaDbServer() {
+    Stop();
+}
 
-void MariaDbServer::Stop() { StopServer(pid_); }
+void MariaDbServer::Stop() {
+    StopServer(pid_);
+}
 
-std::string MariaDbServer::GeneralLog() const { return ReadFile(generalLogPath()); }
+std::string MariaDbServer::GeneralLog() const {
+    return ReadFile(generalLogPath());
+}
 
 namespace {
 
@@ -394,7 +424,9 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraServer
     conf += "events { worker_connections 64; }\n";
     conf += "http {\n";
     conf += "  default_type application/octet-stream;\n";
-    conf += "  log_format travik '$request_method|$request_uri|$http_range|$status|$body_bytes_sent';\n";
+    conf +=
+        "  log_format travik "
+        "'$request_method|$request_uri|$http_range|$status|$body_bytes_sent';\n";
     conf += "  access_log " + d + "/access.log travik;\n";
     for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         conf += std::string("  ") + t + "_temp_path " + d + "/" + t + ";\n";
@@ -402,8 +434,9 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraServer
     conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n";
     conf += "    root " + root + ";\n" + extraServerConfig + "\n  }\n}\n";
     WriteFile(d + "/nginx.conf", conf);
-    pid_ = SpawnServer({"/usr/sbin/nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
-                       d + "/console.log");
+    pid_ =
+        SpawnServer({"/usr/sbin/nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
+                    d + "/console.log");
     try {
         WaitForPort(port_, pid_, "nginx", d + "/error.log");
     } catch (...) {
@@ -412,14 +445,18 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraServer
     }
 }
 
-NginxServer::~NginxServer() { StopServer(pid_); }
-
-std::string NginxServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + (path.empty() || path[0] != '/' ? "/" : "") +
-           path;
+NginxServer::~NginxServer() {
+    StopServer(pid_);
 }
 
-std::string NginxServer::accessLogPath() const { return dir_->path() + "/access.log"; }
+std::string NginxServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) +
+           (path.empty() || path[0] != '/' ? "/" : "") + path;
+}
+
+std::string NginxServer::accessLogPath() const {
+    return dir_->path() + "/access.log";
+}
 
 std::vector<NginxServer::LogEntry> NginxServer::AccessLog() const {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
