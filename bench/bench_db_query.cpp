@@ -34,7 +34,8 @@ std::unique_ptr<dbclient::TDbConnection> Connection(bool compress) {
     c->SetPort(static_cast<std::uint32_t>(gServer->port()));
     c->SetUserName(testsupport::MariaDbServer::kAdminUser);
     c->SetUserPassword(testsupport::MariaDbServer::kAdminPassword);
-    c->SetConnectOptions(compress ? dbclient::TConnectOptions{dbclient::coCompress} : dbclient::TConnectOptions{});
+    c->SetConnectOptions(compress ? dbclient::TConnectOptions{dbclient::coCompress}
+                                  : dbclient::TConnectOptions{});
     c->SetConnected(true);
     return c;
 }
@@ -52,10 +53,17 @@ void BM_OpenMillionRows(benchmark::State& state) {
         q.Close();
         state.ResumeTiming();
     }
-    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
     state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKiB()) / 1024;
 }
-BENCHMARK(BM_OpenMillionRows)->Arg(0)->Arg(1)->ArgName("compress")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_OpenMillionRows)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("compress")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 void BM_WalkMillionRowsAsText(benchmark::State& state) {
     auto c = Connection(false);
@@ -66,12 +74,14 @@ void BM_WalkMillionRowsAsText(benchmark::State& state) {
     std::int64_t rows = 0, bytes = 0;
     for (auto _ : state) {
         for (q.First(); !q.Eof(); q.Next()) {
-            for (int i = 0; i < q.FieldCount(); ++i) bytes += static_cast<std::int64_t>(q.Fields()[i].AsString().size());
+            for (int i = 0; i < q.FieldCount(); ++i)
+                bytes += static_cast<std::int64_t>(q.Fields()[i].AsString().size());
             ++rows;
         }
     }
     benchmark::DoNotOptimize(bytes);
-    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
     state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKiB()) / 1024;
 }
 BENCHMARK(BM_WalkMillionRowsAsText)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
@@ -80,7 +90,8 @@ BENCHMARK(BM_WalkMillionRowsAsText)->Unit(benchmark::kMillisecond)->UseRealTime(
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    gServer = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{.generalLog = false});
+    gServer = std::make_unique<testsupport::MariaDbServer>(
+        testsupport::MariaDbServer::Options{.generalLog = false});
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     gServer.reset();

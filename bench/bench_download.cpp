@@ -34,7 +34,8 @@ struct Fixture {
         std::mt19937 rng(42);
         for (auto& c : block) c = static_cast<char>(rng() & 0xFF);
         std::ofstream out(root / "package.bin", std::ios::binary);
-        for (std::int64_t written = 0; written < kFileSize; written += static_cast<std::int64_t>(block.size())) {
+        for (std::int64_t written = 0; written < kFileSize;
+             written += static_cast<std::int64_t>(block.size())) {
             block[0] = static_cast<char>(written >> 20);  // no two mebibytes alike
             out.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
@@ -94,7 +95,8 @@ double Median(std::vector<double> v) {
 void BM_ComponentVsCurl(benchmark::State& state) {
     auto& f = Shared();
     const std::string url = f.nginx->url("/package.bin");
-    const std::vector<std::string> component = {"/proc/self/exe", kChildFlag, url, f.dest.path(), "component.bin"};
+    const std::vector<std::string> component = {"/proc/self/exe", kChildFlag, url, f.dest.path(),
+                                                "component.bin"};
     const std::vector<std::string> curl = {"/usr/bin/curl", "-s", "-o", f.dest / "curl.bin", url};
     std::vector<double> componentTimes, curlTimes;
     double componentPeak = 0, curlPeak = 0;
@@ -141,7 +143,8 @@ int ComponentDownload(const std::string& url, const std::string& folder, const s
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::string(argv[1]) == kChildFlag) return ComponentDownload(argv[2], argv[3], argv[4]);
+    if (argc == 5 && std::string(argv[1]) == kChildFlag)
+        return ComponentDownload(argv[2], argv[3], argv[4]);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

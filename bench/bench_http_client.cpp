@@ -31,7 +31,8 @@ void Record(const std::string& name, double seconds) {
 void BM_THTTPClient(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        platform::fs::FileStream file(gOut, platform::fs::OpenMode::Create, platform::fs::ShareMode::Exclusive);
+        platform::fs::FileStream file(gOut, platform::fs::OpenMode::Create,
+                                      platform::fs::ShareMode::Exclusive);
         download::THTTPClient http;
         const auto take = [&] {
             auto& doc = http.Document();
@@ -39,17 +40,20 @@ void BM_THTTPClient(benchmark::State& state) {
             if (doc.Size() > 0) file.Write(doc.Bytes().data(), doc.Bytes().size());
             doc.Clear();
         };
-        http.Sock().OnMonitor = [&](download::TBlockingSocket&, bool writing, const void*, std::int32_t) {
+        http.Sock().OnMonitor = [&](download::TBlockingSocket&, bool writing, const void*,
+                                    std::int32_t) {
             if (!writing) take();
         };
-        http.Sock().OnStatus = [&](download::TBlockingSocket&, download::TSocketHookReason r, const std::string&) {
+        http.Sock().OnStatus = [&](download::TBlockingSocket&, download::TSocketHookReason r,
+                                   const std::string&) {
             if (r == download::hrSocketClose && http.ResultCode() == 200) take();
         };
         if (!http.HTTPMethod("GET", gUrl) || file.Size() != kFileSize) {
             state.SkipWithError("transfer failed");
             return;
         }
-        Record("THTTPClient", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        Record("THTTPClient",
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
@@ -97,10 +101,13 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    std::printf("\nThroughput on a %lld MiB file (best of the runs):\n", static_cast<long long>(kFileSize >> 20));
-    for (const auto& [name, mibps] : gBestMiBps) std::printf("  %-12s %8.1f MiB/s\n", name.c_str(), mibps);
+    std::printf("\nThroughput on a %lld MiB file (best of the runs):\n",
+                static_cast<long long>(kFileSize >> 20));
+    for (const auto& [name, mibps] : gBestMiBps)
+        std::printf("  %-12s %8.1f MiB/s\n", name.c_str(), mibps);
     if (gBestMiBps["curl -o"] > 0)
-        std::printf("  THTTPClient time / curl time = %.2f\n", gBestMiBps["curl -o"] / gBestMiBps["THTTPClient"]);
+        std::printf("  THTTPClient time / curl time = %.2f\n",
+                    gBestMiBps["curl -o"] / gBestMiBps["THTTPClient"]);
     std::printf("  largest Document held: %lld bytes\n", static_cast<long long>(gLargestDocument));
     gServer.reset();
     return 0;

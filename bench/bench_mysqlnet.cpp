@@ -56,20 +56,29 @@ void BM_ReadMillionRows(benchmark::State& state) {
                 return;
             }
             bytes += len;
-            if (static_cast<unsigned char>(net.read_pos()[0]) == 0xFE && len < 8) ++endPackets;
-            else if (endPackets == 1) ++counted;
+            if (static_cast<unsigned char>(net.read_pos()[0]) == 0xFE && len < 8)
+                ++endPackets;
+            else if (endPackets == 1)
+                ++counted;
         }
         rows += counted;
         biggestBuffer = std::max(biggestBuffer, net.max_packet());
         net.net_pack();
     }
-    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
     state.counters["payload_MiB/s"] =
         benchmark::Counter(static_cast<double>(bytes) / (1 << 20), benchmark::Counter::kIsRate);
     state.counters["buffer_KiB"] = static_cast<double>(biggestBuffer) / 1024;
     state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKiB()) / 1024;
 }
-BENCHMARK(BM_ReadMillionRows)->Arg(0)->Arg(1)->ArgName("compress")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ReadMillionRows)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("compress")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 void BM_Sha1(benchmark::State& state) {
     const std::string data(static_cast<std::size_t>(state.range(0)), 'x');
@@ -82,7 +91,8 @@ BENCHMARK(BM_Sha1)->Arg(64)->Arg(1 << 20);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    gServer = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{.generalLog = false});
+    gServer = std::make_unique<testsupport::MariaDbServer>(
+        testsupport::MariaDbServer::Options{.generalLog = false});
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     gServer.reset();

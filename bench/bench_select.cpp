@@ -31,7 +31,9 @@ long StatusKiB(const char* key) {
 }
 
 // Resets the process's peak resident size to its current size.
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 void BM_Select(benchmark::State& state) {
     const bool compress = state.range(0) != 0;
@@ -62,7 +64,8 @@ void BM_Select(benchmark::State& state) {
         }
         peakMiB = std::max(peakMiB, static_cast<double>(StatusKiB("VmHWM") - before) / 1024);
     }
-    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
     state.counters["peak_delta_MiB"] = peakMiB;
 }
 BENCHMARK(BM_Select)
@@ -82,7 +85,8 @@ bool WaitForRows() {
         bool ok = false;
         if (client.connect("127.0.0.1", "admin", "admin", "", gServer->port(), "", true, 0x30000)) {
             auto r = client.query("SELECT COUNT(*) FROM bench.t", true, ok);
-            if (ok && r && r->FieldValue(0) && std::string(r->FieldValue(0)) == "1000000") return true;
+            if (ok && r && r->FieldValue(0) && std::string(r->FieldValue(0)) == "1000000")
+                return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
@@ -98,8 +102,10 @@ int main(int argc, char** argv) {
         .extraArgs = {"--innodb-buffer-pool-size=256M"},
         .initSql = "CREATE DATABASE bench;\n"
                    "CREATE TABLE bench.t (id INT PRIMARY KEY, a INT NOT NULL, b BIGINT NOT NULL,"
-                   " name VARCHAR(64) NOT NULL, created DATETIME NOT NULL, price DECIMAL(12,2) NULL) ENGINE=InnoDB;\n"
-                   "INSERT INTO bench.t SELECT seq, seq * 3, seq * 1000003, CONCAT('item-', seq, '-', REPEAT('v', 40)),"
+                   " name VARCHAR(64) NOT NULL, created DATETIME NOT NULL, price DECIMAL(12,2) "
+                   "NULL) ENGINE=InnoDB;\n"
+                   "INSERT INTO bench.t SELECT seq, seq * 3, seq * 1000003, CONCAT('item-', seq, "
+                   "'-', REPEAT('v', 40)),"
                    " TIMESTAMP'2026-01-01 00:00:00' + INTERVAL seq SECOND,"
                    " IF(seq % 7 = 0, NULL, seq / 100) FROM bench.seq_1_to_1000000;\n",
         .generalLog = false,

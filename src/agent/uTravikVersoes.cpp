@@ -9,11 +9,13 @@ namespace agent {
 namespace {
 
 constexpr const char* kAlertCaption = "Travik Versões";
-constexpr const char* kAlertText = "Download Concluido. Feche e abra o sistema novamente para concluir a instalação.";
+constexpr const char* kAlertText =
+    "Download Concluido. Feche e abra o sistema novamente para concluir a instalação.";
 
 }  // namespace
 
-TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(app), Timer1(app), TrayIcon1(*this) {
+TfTravikVersoes::TfTravikVersoes(platform::Application& app)
+    : platform::Form(app), Timer1(app), TrayIcon1(*this) {
     Name = "fTravikVersoes";
     Caption = "fTravikVersoes";
     Left = 0;
@@ -64,8 +66,9 @@ TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(ap
 
     Downloader1.SetProtocolo(download::protHTTP);
     Downloader1.SetSizeRecvBuffer(0);
-    Downloader1.SetOnHookStatus([this](download::TBlockingSocket& sender, download::TSocketHookReason reason,
-                                       std::int32_t toDownload, std::int32_t downloaded) {
+    Downloader1.SetOnHookStatus([this](download::TBlockingSocket& sender,
+                                       download::TSocketHookReason reason, std::int32_t toDownload,
+                                       std::int32_t downloaded) {
         Downloader1HookStatus(sender, reason, toDownload, downloaded);
     });
     Downloader1.SetOnHookMonitor([this](download::TBlockingSocket& sender, std::int32_t toDownload,
@@ -99,7 +102,8 @@ TfTravikVersoes::TfTravikVersoes(platform::Application& app) : platform::Form(ap
     AlertWindowManager1.ShowButtons = false;
     AlertWindowManager1.CaptionFont = platform::Font{"Tahoma", -13, true, platform::clBlack};
     AlertWindowManager1.TextFont = platform::Font{"Tahoma", -11, false, platform::clBlack};
-    AlertWindowManager1.NavigationPanelFont = platform::Font{"Tahoma", -11, false, platform::clBlack};
+    AlertWindowManager1.NavigationPanelFont =
+        platform::Font{"Tahoma", -11, false, platform::clBlack};
     AlertWindowManager1.AutoWidth = true;
     AlertWindowManager1.AutoHeight = true;
 
@@ -148,8 +152,12 @@ void TfTravikVersoes::Timer1Timer(platform::Component* /*Sender*/) {
     App().Terminate();
 }
 
-void TfTravikVersoes::Abrir1Click(platform::Component* /*Sender*/) { SetVisible(true); }
+void TfTravikVersoes::Abrir1Click(platform::Component* /*Sender*/) {
+    SetVisible(true);
+}
 
-void TfTravikVersoes::Fechar1Click(platform::Component* /*Sender*/) { Close(); }
+void TfTravikVersoes::Fechar1Click(platform::Component* /*Sender*/) {
+    Close();
+}
 
 }  // namespace agent

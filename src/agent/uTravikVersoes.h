@@ -19,7 +19,7 @@
 namespace agent {
 
 class TfTravikVersoes : public platform::Form {
-public:
+  public:
     explicit TfTravikVersoes(platform::Application& app = platform::Application::Instance());
     ~TfTravikVersoes() override;
 
@@ -54,21 +54,22 @@ public:
     void Timer1Timer(platform::Component* Sender);
     void Abrir1Click(platform::Component* Sender);
     void Fechar1Click(platform::Component* Sender);
-    void Downloader1HookStatus(download::TBlockingSocket& Sender, download::TSocketHookReason Reason,
-                               std::int32_t BytesToDownload, std::int32_t BytesDownloaded);
+    void Downloader1HookStatus(download::TBlockingSocket& Sender,
+                               download::TSocketHookReason Reason, std::int32_t BytesToDownload,
+                               std::int32_t BytesDownloaded);
     void Downloader1HookMonitor(download::TBlockingSocket& Sender, std::int32_t BytesToDownload,
-                                std::int32_t BytesDownloaded, double AverageSpeed, std::uint16_t Hour,
-                                std::uint16_t Min, std::uint16_t Sec);
+                                std::int32_t BytesDownloaded, double AverageSpeed,
+                                std::uint16_t Hour, std::uint16_t Min, std::uint16_t Sec);
 
     // Operations of the update run.
-    void VerificarVersoes(const std::string& versaoAtual, const std::string& versaoExecutavel, int idSistema,
-                          int idEmpresa, const std::string& pasta);
-    void BaixarVersao(const std::string& vl_versao, const std::string& nome_versao, const std::string& link_sistema,
-                      const std::string& md5_arquivo);
+    void VerificarVersoes(const std::string& versaoAtual, const std::string& versaoExecutavel,
+                          int idSistema, int idEmpresa, const std::string& pasta);
+    void BaixarVersao(const std::string& vl_versao, const std::string& nome_versao,
+                      const std::string& link_sistema, const std::string& md5_arquivo);
     std::string ObterEnderecoMAC();
     std::string MD5Arquivo(const std::string& arquivo);
 
-private:
+  private:
     // Runs Downloader1's transfer with the progress line shown.
     void TransferirComProgresso();
     // Pumps the message queue during a transfer; pauses the transfer when that closed

@@ -36,10 +36,10 @@ constexpr std::string_view kLocalInfileRefused = "LOAD DATA LOCAL INFILE request
 std::string ArgText(const TErrorArg& arg) {
     if (const auto* text = std::get_if<std::string>(&arg)) return *text;
     char digits[24];
-    const auto [end, ec] = std::holds_alternative<long long>(arg)
-                               ? std::to_chars(digits, digits + sizeof digits, std::get<long long>(arg))
-                               : std::to_chars(digits, digits + sizeof digits,
-                                               std::get<unsigned long long>(arg));
+    const auto [end, ec] =
+        std::holds_alternative<long long>(arg)
+            ? std::to_chars(digits, digits + sizeof digits, std::get<long long>(arg))
+            : std::to_chars(digits, digits + sizeof digits, std::get<unsigned long long>(arg));
     (void)ec;
     return std::string(digits, end);
 }

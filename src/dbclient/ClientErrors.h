@@ -61,15 +61,33 @@ using TErrorArg = std::variant<long long, unsigned long long, std::string>;
 std::string FormatErrorText(std::string_view format, const std::vector<TErrorArg>& args);
 
 // Conversions used by ClientErrorMessage.
-inline TErrorArg ToErrorArg(const std::string& s) { return s; }
-inline TErrorArg ToErrorArg(std::string_view s) { return std::string(s); }
-inline TErrorArg ToErrorArg(const char* s) { return std::string(s); }
-inline TErrorArg ToErrorArg(int v) { return static_cast<long long>(v); }
-inline TErrorArg ToErrorArg(long v) { return static_cast<long long>(v); }
-inline TErrorArg ToErrorArg(long long v) { return v; }
-inline TErrorArg ToErrorArg(unsigned v) { return static_cast<unsigned long long>(v); }
-inline TErrorArg ToErrorArg(unsigned long v) { return static_cast<unsigned long long>(v); }
-inline TErrorArg ToErrorArg(unsigned long long v) { return v; }
+inline TErrorArg ToErrorArg(const std::string& s) {
+    return s;
+}
+inline TErrorArg ToErrorArg(std::string_view s) {
+    return std::string(s);
+}
+inline TErrorArg ToErrorArg(const char* s) {
+    return std::string(s);
+}
+inline TErrorArg ToErrorArg(int v) {
+    return static_cast<long long>(v);
+}
+inline TErrorArg ToErrorArg(long v) {
+    return static_cast<long long>(v);
+}
+inline TErrorArg ToErrorArg(long long v) {
+    return v;
+}
+inline TErrorArg ToErrorArg(unsigned v) {
+    return static_cast<unsigned long long>(v);
+}
+inline TErrorArg ToErrorArg(unsigned long v) {
+    return static_cast<unsigned long long>(v);
+}
+inline TErrorArg ToErrorArg(unsigned long long v) {
+    return v;
+}
 
 // The table text of `errnum` filled with the arguments.
 template <typename... Args>

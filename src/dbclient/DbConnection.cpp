@@ -51,10 +51,18 @@ void TDbConnection::SetMirrored(std::string& field, const std::string& value, co
     FParams.SetValues(key, value);
 }
 
-void TDbConnection::SetHost(const std::string& v) { SetMirrored(FHost, v, "Host"); }
-void TDbConnection::SetDatabaseName(const std::string& v) { SetMirrored(FDatabaseName, v, "DatabaseName"); }
-void TDbConnection::SetUserName(const std::string& v) { SetMirrored(FUserName, v, "UID"); }
-void TDbConnection::SetUserPassword(const std::string& v) { SetMirrored(FUserPassword, v, "PWD"); }
+void TDbConnection::SetHost(const std::string& v) {
+    SetMirrored(FHost, v, "Host");
+}
+void TDbConnection::SetDatabaseName(const std::string& v) {
+    SetMirrored(FDatabaseName, v, "DatabaseName");
+}
+void TDbConnection::SetUserName(const std::string& v) {
+    SetMirrored(FUserName, v, "UID");
+}
+void TDbConnection::SetUserPassword(const std::string& v) {
+    SetMirrored(FUserPassword, v, "PWD");
+}
 
 void TDbConnection::SetPort(std::uint32_t v) {
     if (FPort == v) return;
@@ -189,7 +197,8 @@ void TDbConnection::ApplyCharacterSet() {
     else if (col.empty())
         sql = "SET NAMES '" + EscapeStringLiteral(cs) + "'";
     else
-        sql = "SET NAMES '" + EscapeStringLiteral(cs) + "' COLLATE '" + EscapeStringLiteral(col) + "'";
+        sql = "SET NAMES '" + EscapeStringLiteral(cs) + "' COLLATE '" + EscapeStringLiteral(col) +
+              "'";
     Execute(sql);
 }
 
@@ -205,7 +214,8 @@ void TDbConnection::Run(const std::function<void(TNativeConnection&)>& operation
 std::int64_t TDbConnection::Execute(const std::string& sql, const TParams* params, bool) {
     std::int64_t affected = 0;
     std::string text = sql;
-    if (params != nullptr && params->Count() > 0) text = SubstituteParams(ParseSqlParams(sql), *params);
+    if (params != nullptr && params->Count() > 0)
+        text = SubstituteParams(ParseSqlParams(sql), *params);
     Run([&](TNativeConnection& c) { affected = c.ExecuteDirect(text); });
     return affected;
 }
@@ -225,7 +235,9 @@ void TDbConnection::Rollback() {
     Run([](TNativeConnection& c) { c.Rollback(); });
 }
 
-bool TDbConnection::InTransaction() const { return FHandle && FHandle->InTransaction(); }
+bool TDbConnection::InTransaction() const {
+    return FHandle && FHandle->InTransaction();
+}
 
 std::vector<std::string> TDbConnection::QueryColumn(const std::string& sql, int column) {
     std::vector<std::string> values;
@@ -240,7 +252,9 @@ std::vector<std::string> TDbConnection::QueryColumn(const std::string& sql, int 
     return values;
 }
 
-void TDbConnection::GetTableNames(TStringList& list) { list.Assign(QueryColumn("SHOW TABLES", 0)); }
+void TDbConnection::GetTableNames(TStringList& list) {
+    list.Assign(QueryColumn("SHOW TABLES", 0));
+}
 
 void TDbConnection::GetFieldNames(const std::string& tableName, TStringList& list) {
     auto parts = FindSelectTable("SELECT * FROM " + tableName);
@@ -252,11 +266,18 @@ void TDbConnection::GetSPNames(TStringList& list) {
     list.Assign(QueryColumn("SHOW PROCEDURE STATUS WHERE Db = DATABASE()", 1));
 }
 
-void TDbConnection::GetDatabases(TStringList& list) { list.Assign(QueryColumn("SHOW DATABASES", 0)); }
-void TDbConnection::GetCharacterSetList(TStringList& list) { list.Assign(QueryColumn("SHOW CHARACTER SET", 0)); }
-void TDbConnection::GetCollationList(TStringList& list) { list.Assign(QueryColumn("SHOW COLLATION", 0)); }
+void TDbConnection::GetDatabases(TStringList& list) {
+    list.Assign(QueryColumn("SHOW DATABASES", 0));
+}
+void TDbConnection::GetCharacterSetList(TStringList& list) {
+    list.Assign(QueryColumn("SHOW CHARACTER SET", 0));
+}
+void TDbConnection::GetCollationList(TStringList& list) {
+    list.Assign(QueryColumn("SHOW COLLATION", 0));
+}
 
-std::string TDbConnection::VariableValue(const std::string& sql, const std::function<std::string()>& name) {
+std::string TDbConnection::VariableValue(const std::string& sql,
+                                         const std::function<std::string()>& name) {
     std::string value;
     Run([&](TNativeConnection& c) {
         std::unique_ptr<TMysqlResult> rows = c.QueryStored(sql);
@@ -276,7 +297,8 @@ std::string TDbConnection::VariableValue(const std::string& sql, const std::func
 
 std::string TDbConnection::GetDatabaseCharacterset() {
     return VariableValue("SHOW VARIABLES LIKE 'character_set%'", [this] {
-        return std::string(FHandle->ServerVersion() <= 40100 ? "character_set" : "character_set_database");
+        return std::string(FHandle->ServerVersion() <= 40100 ? "character_set"
+                                                             : "character_set_database");
     });
 }
 
@@ -293,7 +315,8 @@ void TDbConnection::SelectDB(const std::string& name) {
     });
 }
 
-void TDbConnection::ChangeUser(const std::string& user, const std::string& password, const std::string& database) {
+void TDbConnection::ChangeUser(const std::string& user, const std::string& password,
+                               const std::string& database) {
     Run([&](TNativeConnection& c) {
         if (!c.Client().change_user(user, password, database)) {
             c.CheckError();
@@ -350,30 +373,46 @@ std::string TDbConnection::GetHostInfo() const {
     return FHandle->DBOptions().Host + " via TCP/IP";
 }
 
-unsigned TDbConnection::GetProtoInfo() const { return FHandle ? FHandle->Client().ProtocolVersion() : 0; }
-std::string TDbConnection::GetServerInfo() const { return FHandle ? FHandle->Client().ServerVersion() : ""; }
-int TDbConnection::GetServerVersion() const { return FHandle ? FHandle->ServerVersion() : -1; }
-std::int64_t TDbConnection::GetLastInsertID() const { return FHandle ? FHandle->Client().LastInsertId() : 0; }
-std::string TDbConnection::GetCharSet() const { return FHandle ? FHandle->ResultsCharSetName() : ""; }
-bool TDbConnection::GetUtf8Used() const { return FHandle && FHandle->Client().Utf8Used(); }
-bool TDbConnection::GetIsSSLUsed() const { return FHandle && FHandle->Client().IsSSLUsed(); }
+unsigned TDbConnection::GetProtoInfo() const {
+    return FHandle ? FHandle->Client().ProtocolVersion() : 0;
+}
+std::string TDbConnection::GetServerInfo() const {
+    return FHandle ? FHandle->Client().ServerVersion() : "";
+}
+int TDbConnection::GetServerVersion() const {
+    return FHandle ? FHandle->ServerVersion() : -1;
+}
+std::int64_t TDbConnection::GetLastInsertID() const {
+    return FHandle ? FHandle->Client().LastInsertId() : 0;
+}
+std::string TDbConnection::GetCharSet() const {
+    return FHandle ? FHandle->ResultsCharSetName() : "";
+}
+bool TDbConnection::GetUtf8Used() const {
+    return FHandle && FHandle->Client().Utf8Used();
+}
+bool TDbConnection::GetIsSSLUsed() const {
+    return FHandle && FHandle->Client().IsSSLUsed();
+}
 
 std::unique_ptr<TDbConnection::TSelected> TDbConnection::SelectField(const std::string& sql,
                                                                      const TFieldSelector& field) {
     std::unique_ptr<TSelected> selected;
     Run([&](TNativeConnection& c) {
         std::unique_ptr<TMysqlResult> rows = c.QueryStored(sql);
-        const int index = std::holds_alternative<int>(field) ? std::get<int>(field)
-                                                             : rows->FieldIndexByName(std::get<std::string>(field));
+        const int index = std::holds_alternative<int>(field)
+                              ? std::get<int>(field)
+                              : rows->FieldIndexByName(std::get<std::string>(field));
         if (rows->RowsCount() == 0 || index < 0 || index >= rows->FieldsCount()) return;
         rows->SetRecNo(0);
         const TDbFieldDesc desc = MapColumn(*rows->FieldDef(index), {}, c.DBCharSet() == ccUTF8);
         selected = std::make_unique<TSelected>();
         const TMysql_Row* row = rows->CurrentRow();
         const auto value = row ? row->view(static_cast<std::size_t>(index)) : std::nullopt;
-        selected->record.push_back(value ? ConvertValue(desc, value->data(), value->size(),
-                                                        c.DatasetOptions().Contains(dsoZeroDateAsNull))
-                                         : TFieldValue());
+        selected->record.push_back(
+            value ? ConvertValue(desc, value->data(), value->size(),
+                                 c.DatasetOptions().Contains(dsoZeroDateAsNull))
+                  : TFieldValue());
         selected->field = std::make_unique<TField>(desc.Name, desc.FieldType, desc.Size, 0);
         selected->field->Bind(&selected->record);
     });
@@ -381,48 +420,59 @@ std::unique_ptr<TDbConnection::TSelected> TDbConnection::SelectField(const std::
 }
 
 template <class T, class Read>
-T TDbConnection::SelectAs(const std::string& sql, bool& IsOk, const TFieldSelector& field, Read read) {
+T TDbConnection::SelectAs(const std::string& sql, bool& IsOk, const TFieldSelector& field,
+                          Read read) {
     const auto selected = SelectField(sql, field);
     IsOk = selected != nullptr;
     return IsOk ? read(*selected->field) : T{};
 }
 
-std::string TDbConnection::SelectString(const std::string& sql, bool& IsOk, const TFieldSelector& field) {
+std::string TDbConnection::SelectString(const std::string& sql, bool& IsOk,
+                                        const TFieldSelector& field) {
     return SelectAs<std::string>(sql, IsOk, field, [](const TField& f) { return f.AsString(); });
 }
-std::string TDbConnection::SelectStringDef(const std::string& sql, const std::string& def, const TFieldSelector& field) {
+std::string TDbConnection::SelectStringDef(const std::string& sql, const std::string& def,
+                                           const TFieldSelector& field) {
     bool ok = false;
     std::string v = SelectString(sql, ok, field);
     return ok ? v : def;
 }
-std::int32_t TDbConnection::SelectInteger(const std::string& sql, bool& IsOk, const TFieldSelector& field) {
+std::int32_t TDbConnection::SelectInteger(const std::string& sql, bool& IsOk,
+                                          const TFieldSelector& field) {
     return SelectAs<std::int32_t>(sql, IsOk, field, [](const TField& f) { return f.AsInteger(); });
 }
-std::int32_t TDbConnection::SelectIntegerDef(const std::string& sql, std::int32_t def, const TFieldSelector& field) {
+std::int32_t TDbConnection::SelectIntegerDef(const std::string& sql, std::int32_t def,
+                                             const TFieldSelector& field) {
     bool ok = false;
     const std::int32_t v = SelectInteger(sql, ok, field);
     return ok ? v : def;
 }
-std::int64_t TDbConnection::SelectInt64(const std::string& sql, bool& IsOk, const TFieldSelector& field) {
+std::int64_t TDbConnection::SelectInt64(const std::string& sql, bool& IsOk,
+                                        const TFieldSelector& field) {
     return SelectAs<std::int64_t>(sql, IsOk, field, [](const TField& f) { return f.AsLargeInt(); });
 }
-std::int64_t TDbConnection::SelectInt64Def(const std::string& sql, std::int64_t def, const TFieldSelector& field) {
+std::int64_t TDbConnection::SelectInt64Def(const std::string& sql, std::int64_t def,
+                                           const TFieldSelector& field) {
     bool ok = false;
     const std::int64_t v = SelectInt64(sql, ok, field);
     return ok ? v : def;
 }
-double TDbConnection::SelectDouble(const std::string& sql, bool& IsOk, const TFieldSelector& field) {
+double TDbConnection::SelectDouble(const std::string& sql, bool& IsOk,
+                                   const TFieldSelector& field) {
     return SelectAs<double>(sql, IsOk, field, [](const TField& f) { return f.AsFloat(); });
 }
-double TDbConnection::SelectDoubleDef(const std::string& sql, double def, const TFieldSelector& field) {
+double TDbConnection::SelectDoubleDef(const std::string& sql, double def,
+                                      const TFieldSelector& field) {
     bool ok = false;
     const double v = SelectDouble(sql, ok, field);
     return ok ? v : def;
 }
-TDateTime TDbConnection::SelectDateTime(const std::string& sql, bool& IsOk, const TFieldSelector& field) {
+TDateTime TDbConnection::SelectDateTime(const std::string& sql, bool& IsOk,
+                                        const TFieldSelector& field) {
     return SelectAs<TDateTime>(sql, IsOk, field, [](const TField& f) { return f.AsDateTime(); });
 }
-TDateTime TDbConnection::SelectDateTimeDef(const std::string& sql, TDateTime def, const TFieldSelector& field) {
+TDateTime TDbConnection::SelectDateTimeDef(const std::string& sql, TDateTime def,
+                                           const TFieldSelector& field) {
     bool ok = false;
     const TDateTime v = SelectDateTime(sql, ok, field);
     return ok ? v : def;
@@ -435,7 +485,8 @@ void TDbConnection::CloseDataSets() {
 }
 
 void TDbConnection::AttachDataSet(TDbDataSet& dataSet) {
-    if (std::find(FDataSets.begin(), FDataSets.end(), &dataSet) == FDataSets.end()) FDataSets.push_back(&dataSet);
+    if (std::find(FDataSets.begin(), FDataSets.end(), &dataSet) == FDataSets.end())
+        FDataSets.push_back(&dataSet);
 }
 
 void TDbConnection::DetachDataSet(TDbDataSet& dataSet) {

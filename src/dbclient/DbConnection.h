@@ -31,10 +31,11 @@ using TDesignOptions = TSet<TDesignOption>;
 using TFieldSelector = std::variant<int, std::string>;
 
 class TDbConnection {
-public:
+  public:
     using TNotifyEvent = std::function<void(TDbConnection& Sender)>;
     using TLoginEvent = std::function<void(TDbConnection& Sender, TStringList& LoginParams)>;
-    using TConnectionFailureEvent = std::function<void(TDbConnection& Sender, const std::string& Message)>;
+    using TConnectionFailureEvent =
+        std::function<void(TDbConnection& Sender, const std::string& Message)>;
 
     explicit TDbConnection(std::string name = {});
     ~TDbConnection();
@@ -116,7 +117,8 @@ public:
     // Runs a statement text (connecting if needed) and reads and discards its results;
     // with parameters their values are put into the ":name" markers. Gives the
     // affected-rows count.
-    std::int64_t Execute(const std::string& sql, const TParams* params = nullptr, bool cache = false);
+    std::int64_t Execute(const std::string& sql, const TParams* params = nullptr,
+                         bool cache = false);
 
     void StartTransaction();
     void Commit();
@@ -133,7 +135,8 @@ public:
     std::string GetDatabaseCollation();
 
     void SelectDB(const std::string& name);
-    void ChangeUser(const std::string& user, const std::string& password, const std::string& database);
+    void ChangeUser(const std::string& user, const std::string& password,
+                    const std::string& database);
     // Pings the server, connecting for the call when disconnected.
     bool Ping();
     void Kill(std::uint32_t pid);
@@ -155,15 +158,19 @@ public:
     // One field of the first row of a query's result; IsOk tells whether there was such a
     // row and field (the Def forms give the default instead). A server error raises.
     std::string SelectString(const std::string& sql, bool& IsOk, const TFieldSelector& field = 0);
-    std::string SelectStringDef(const std::string& sql, const std::string& def, const TFieldSelector& field = 0);
+    std::string SelectStringDef(const std::string& sql, const std::string& def,
+                                const TFieldSelector& field = 0);
     std::int32_t SelectInteger(const std::string& sql, bool& IsOk, const TFieldSelector& field = 0);
-    std::int32_t SelectIntegerDef(const std::string& sql, std::int32_t def, const TFieldSelector& field = 0);
+    std::int32_t SelectIntegerDef(const std::string& sql, std::int32_t def,
+                                  const TFieldSelector& field = 0);
     std::int64_t SelectInt64(const std::string& sql, bool& IsOk, const TFieldSelector& field = 0);
-    std::int64_t SelectInt64Def(const std::string& sql, std::int64_t def, const TFieldSelector& field = 0);
+    std::int64_t SelectInt64Def(const std::string& sql, std::int64_t def,
+                                const TFieldSelector& field = 0);
     double SelectDouble(const std::string& sql, bool& IsOk, const TFieldSelector& field = 0);
     double SelectDoubleDef(const std::string& sql, double def, const TFieldSelector& field = 0);
     TDateTime SelectDateTime(const std::string& sql, bool& IsOk, const TFieldSelector& field = 0);
-    TDateTime SelectDateTimeDef(const std::string& sql, TDateTime def, const TFieldSelector& field = 0);
+    TDateTime SelectDateTimeDef(const std::string& sql, TDateTime def,
+                                const TFieldSelector& field = 0);
 
     // Closes every attached dataset.
     void CloseDataSets();
@@ -175,7 +182,7 @@ public:
     TDbEngine* Engine() const { return FEngine.get(); }
     TNativeConnection* Handle() const { return FHandle.get(); }
 
-private:
+  private:
     friend class TDbDataSet;
 
     // The first field of the first row of a query, as a field over its value.

@@ -22,7 +22,8 @@ void TDbDataSet::SetDatabase(TDbConnection* database) {
     Close();
     if (FDatabase != nullptr) {
         LeavingDatabase();
-        for (TDBFlag f : {TDBFlag::dbfOpened, TDBFlag::dbfPrepared, TDBFlag::dbfExecute}) SetDBFlag(f, false);
+        for (TDBFlag f : {TDBFlag::dbfOpened, TDBFlag::dbfPrepared, TDBFlag::dbfExecute})
+            SetDBFlag(f, false);
         FDatabase->DetachDataSet(*this);
     }
     FDatabase = database;
@@ -214,7 +215,9 @@ std::int64_t TDbDataSet::RecordCount() const {
     return count;
 }
 
-bool TDbDataSet::CanModify() const { return FActive && FCursor && !FCursor->ReadOnly(); }
+bool TDbDataSet::CanModify() const {
+    return FActive && FCursor && !FCursor->ReadOnly();
+}
 
 TField& TDbDataSet::FieldByName(std::string_view name) const {
     TField* field = FindField(name);

@@ -19,7 +19,7 @@ class TDbConnection;
 class TDbEngine;
 
 class TDbDataSet {
-public:
+  public:
     using TDataSetNotifyEvent = std::function<void(TDbDataSet& DataSet)>;
 
     explicit TDbDataSet(std::string name = {});
@@ -62,7 +62,7 @@ public:
 
     TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
 
-protected:
+  protected:
     // Why the dataset holds its connection open.
     enum class TDBFlag { dbfOpened, dbfPrepared, dbfExecute };
     using TDBFlags = TSet<TDBFlag>;
@@ -79,14 +79,14 @@ protected:
     bool HasDBFlag(TDBFlag flag) const { return FDBFlags.Contains(flag); }
     // Releases a hold when it goes out of scope, unless kept.
     class THold {
-    public:
+      public:
         THold(TDbDataSet& dataSet, TDBFlag flag);
         ~THold();
         THold(const THold&) = delete;
         THold& operator=(const THold&) = delete;
         void Keep() { FKept = true; }
 
-    private:
+      private:
         TDbDataSet& FDataSet;
         TDBFlag FFlag;
         bool FKept = false;
@@ -100,7 +100,7 @@ protected:
     void Run(const std::function<void(TNativeConnection&)>& operation) const;
     TNativeCursor* Cursor() const { return FCursor.get(); }
 
-private:
+  private:
     friend class TDbConnection;
     // The connection is being freed.
     void DatabaseGone();

@@ -27,15 +27,16 @@ bool ReadNumber(std::string_view s, int& out) {
 std::optional<TDateTime> EncodeDate(int year, int month, int day) {
     using namespace std::chrono;
     if (year < 1 || year > 9999) return std::nullopt;
-    const year_month_day ymd{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+    const year_month_day ymd{std::chrono::year(year),
+                             std::chrono::month(static_cast<unsigned>(month)),
                              std::chrono::day(static_cast<unsigned>(day))};
     if (month < 1 || month > 12 || day < 1 || !ymd.ok()) return std::nullopt;
     return static_cast<double>(sys_days(ymd).time_since_epoch().count() + kUnixEpochOffset);
 }
 
 std::optional<TDateTime> EncodeTime(int hour, int minute, int second, int msec) {
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 ||
-        msec > 999)
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+        msec < 0 || msec > 999)
         return std::nullopt;
     return (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + msec) / kMsecPerDay;
 }
@@ -88,8 +89,8 @@ std::string TimeToText(TDateTime value) {
 std::string DateTimeToText(TDateTime value) {
     const TDateTimeParts p = DecodeDateTime(value);
     char buf[48];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
-                  p.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
     return buf;
 }
 

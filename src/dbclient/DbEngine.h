@@ -15,7 +15,7 @@
 namespace dbclient {
 
 class TDbEngine {
-public:
+  public:
     TDbEngine(bool multiThreaded, std::string sslKey, std::string sslCert);
 
     void SetSSLFiles(std::string key, std::string cert);
@@ -36,7 +36,7 @@ public:
     TNativeConnection* Database() const { return FDatabase; }
     void SetDatabase(TNativeConnection* database) { FDatabase = database; }
 
-private:
+  private:
     std::uint16_t Convert(const EDbNativeException& e);
 
     TNativeConnection* FDatabase = nullptr;

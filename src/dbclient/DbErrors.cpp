@@ -7,26 +7,46 @@ namespace dbclient {
 
 std::string_view EngineErrorText(std::uint16_t code) {
     switch (code) {
-        case DBIERR_BOF: return "At beginning of table.";
-        case DBIERR_EOF: return "At end of table.";
-        case DBIERR_NOCURRREC: return "No current record.";
-        case DBIERR_RECNOTFOUND: return "Could not find record.";
-        case DBIERR_ENDOFBLOB: return "End of BLOB.";
-        case DBIERR_INVALIDPARAM: return "Invalid parameter.";
-        case DBIERR_INVALIDHNDL: return "Invalid handle to the function.";
-        case DBIERR_NOSUCHINDEX: return "Index does not exist.";
-        case DBIERR_INVALIDBLOBOFFSET: return "Invalid offset into the BLOB.";
-        case DBIERR_INVALIDRECSTRUCT: return "Invalid record structure.";
-        case DBIERR_NOSUCHTABLE: return "Table does not exist.";
-        case DBIERR_INVALIDFILTHANDLE: return "Filter handle is invalid.";
-        case DBIERR_NOTSUFFTABLERIGHTS: return "Insufficient table rights for operation. Password required.";
-        case DBIERR_NOTABLOB: return "Field is not a BLOB.";
-        case DBIERR_TABLEREADONLY: return "Table is read only.";
-        case DBIERR_NOASSOCINDEX: return "No associated index.";
-        case DBIERR_QRYEMPTY: return "Query string is empty.";
-        case DBIERR_NOTSUPPORTED: return "Capability not supported.";
-        case DBIERR_UPDATEABORT: return "Update aborted.";
-        default: return "Unknown error";
+        case DBIERR_BOF:
+            return "At beginning of table.";
+        case DBIERR_EOF:
+            return "At end of table.";
+        case DBIERR_NOCURRREC:
+            return "No current record.";
+        case DBIERR_RECNOTFOUND:
+            return "Could not find record.";
+        case DBIERR_ENDOFBLOB:
+            return "End of BLOB.";
+        case DBIERR_INVALIDPARAM:
+            return "Invalid parameter.";
+        case DBIERR_INVALIDHNDL:
+            return "Invalid handle to the function.";
+        case DBIERR_NOSUCHINDEX:
+            return "Index does not exist.";
+        case DBIERR_INVALIDBLOBOFFSET:
+            return "Invalid offset into the BLOB.";
+        case DBIERR_INVALIDRECSTRUCT:
+            return "Invalid record structure.";
+        case DBIERR_NOSUCHTABLE:
+            return "Table does not exist.";
+        case DBIERR_INVALIDFILTHANDLE:
+            return "Filter handle is invalid.";
+        case DBIERR_NOTSUFFTABLERIGHTS:
+            return "Insufficient table rights for operation. Password required.";
+        case DBIERR_NOTABLOB:
+            return "Field is not a BLOB.";
+        case DBIERR_TABLEREADONLY:
+            return "Table is read only.";
+        case DBIERR_NOASSOCINDEX:
+            return "No associated index.";
+        case DBIERR_QRYEMPTY:
+            return "Query string is empty.";
+        case DBIERR_NOTSUPPORTED:
+            return "Capability not supported.";
+        case DBIERR_UPDATEABORT:
+            return "Update aborted.";
+        default:
+            return "Unknown error";
     }
 }
 
@@ -87,7 +107,8 @@ EDbNativeException EDbNativeException::CreateEngine(std::uint16_t ECode) {
     return e;
 }
 
-EDbNativeException EDbNativeException::CreateEngineMsg(std::uint16_t ECode, const std::string& EMessage) {
+EDbNativeException EDbNativeException::CreateEngineMsg(std::uint16_t ECode,
+                                                       const std::string& EMessage) {
     EDbNativeException e = CreateEngine(ECode);
     e.FNativeErrorMsg = EMessage;
     return e;

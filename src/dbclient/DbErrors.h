@@ -18,13 +18,13 @@ class TNativeConnection;
 
 // Misuse detected by the components themselves.
 class EDatabaseError : public platform::Exception {
-public:
+  public:
     using platform::Exception::Exception;
 };
 
 // Common base of the library's own errors.
 class EDbException : public EDatabaseError {
-public:
+  public:
     using EDatabaseError::EDatabaseError;
 };
 
@@ -58,7 +58,7 @@ std::string_view EngineErrorText(std::uint16_t code);
 
 // Every server, client and engine failure as the application sees it.
 class EDbError : public EDbException {
-public:
+  public:
     // From the engine's last failure and the result code it returned.
     EDbError(const TDbEngine& engine, std::uint16_t errorCode);
     // From a message text alone.
@@ -69,7 +69,7 @@ public:
     std::uint16_t ErrorCode() const { return FErrorCode; }
     int MySQLErrorCode() const { return FMySQLErrorCode; }
 
-private:
+  private:
     EDbError(std::string message, std::uint16_t errorCode, int mysqlErrorCode);
     static EDbError FromEngine(const TDbEngine& engine, std::uint16_t errorCode);
 
@@ -79,25 +79,26 @@ private:
 
 // Open of a statement that returned no result set.
 class ENoResultSet : public EDbException {
-public:
+  public:
     explicit ENoResultSet(int aRequestedMultiResultsetNo, int = 0);
     int RequestedMultiResultsetNo() const { return FRequestedMultiResultsetNo; }
 
-private:
+  private:
     int FRequestedMultiResultsetNo;
 };
 
 // Internal failure of the native layer; silent, so that it never shows a message if it
 // escapes. The engine converts it into a result code.
 class EDbNativeException : public platform::EAbort {
-public:
+  public:
     static EDbNativeException CreateEngine(std::uint16_t ECode);
     static EDbNativeException CreateEngineMsg(std::uint16_t ECode, const std::string& EMessage);
     // The session error number and text of the connection (engine code 9986 when the
     // number is not 0).
     static EDbNativeException Create(const TNativeConnection* aConn);
     // As Create, then the given text and engine code 1001.
-    static EDbNativeException CreateMsg(const TNativeConnection* aConn, const std::string& ErrorMsg);
+    static EDbNativeException CreateMsg(const TNativeConnection* aConn,
+                                        const std::string& ErrorMsg);
     // The same, from a session error number and text read by the caller.
     static EDbNativeException CreateMsg(const TNativeConnection* aConn, int errorNo,
                                         const std::string& ErrorMsg);
@@ -108,7 +109,7 @@ public:
     bool IsEngineCode() const { return FIsEngineCode; }
     const TNativeConnection* NativeConn() const { return FNativeConn; }
 
-private:
+  private:
     EDbNativeException() = default;
 
     const TNativeConnection* FNativeConn = nullptr;

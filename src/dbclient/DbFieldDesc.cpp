@@ -19,7 +19,8 @@ bool PartAt(std::string_view text, std::size_t from, std::size_t count, int& out
     if (from - 1 + count > text.size()) return false;
     long long v = 0;
     const std::string_view part = text.substr(from - 1, count);
-    if (part.find_first_of(" \t+") != std::string_view::npos || !TryStrToInt64(part, v)) return false;
+    if (part.find_first_of(" \t+") != std::string_view::npos || !TryStrToInt64(part, v))
+        return false;
     out = static_cast<int>(v);
     return true;
 }
@@ -41,10 +42,13 @@ bool IsBooleanEnum(const std::vector<std::string>& values) {
 bool IsZeroDate(const TDbFieldDesc& desc, std::string_view text) {
     switch (desc.MysqlType) {
         case FIELD_TYPE_DATE:
-        case FIELD_TYPE_NEWDATE: return text == "0000-00-00";
+        case FIELD_TYPE_NEWDATE:
+            return text == "0000-00-00";
         case FIELD_TYPE_DATETIME:
-        case FIELD_TYPE_TIMESTAMP: return text == "0000-00-00 00:00:00";
-        default: return false;
+        case FIELD_TYPE_TIMESTAMP:
+            return text == "0000-00-00 00:00:00";
+        default:
+            return false;
     }
 }
 
@@ -52,7 +56,8 @@ TFieldValue Integer(std::string_view text) {
     long long v = 0;
     if (TryStrToInt64(text, v)) return TFieldValue(std::int64_t{v});
     // An unsigned BIGINT above the signed range keeps its exact digits as text.
-    if (!text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos && text.size() <= 20)
+    if (!text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos &&
+        text.size() <= 20)
         return TFieldValue(std::string(text));
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
 }
@@ -63,7 +68,8 @@ std::string TDbFieldDesc::Origin() const {
     return OrgTable.empty() ? OrgName : OrgTable + "." + OrgName;
 }
 
-TDbFieldDesc MapColumn(const TMysql_FieldDef& column, const std::vector<std::string>& enumValues, bool utf8) {
+TDbFieldDesc MapColumn(const TMysql_FieldDef& column, const std::vector<std::string>& enumValues,
+                       bool utf8) {
     TDbFieldDesc d;
     d.Name = column.Name;
     d.MysqlType = column.FieldType;
@@ -74,7 +80,8 @@ TDbFieldDesc MapColumn(const TMysql_FieldDef& column, const std::vector<std::str
     d.EnumValues = enumValues;
     d.Utf8 = utf8;
     // Kept well inside int so that sizes computed from it cannot overflow.
-    const std::uint32_t length = std::min<std::uint32_t>(std::max(column.Length, column.Max_Length), 0x7FFFFF00u);
+    const std::uint32_t length =
+        std::min<std::uint32_t>(std::max(column.Length, column.Max_Length), 0x7FFFFF00u);
     const bool isUnsigned = (column.Flags & UNSIGNED_FLAG) != 0;
     const auto asString = [&] {
         d.FieldType = ftString;
@@ -167,7 +174,8 @@ TDbFieldDesc MapColumn(const TMysql_FieldDef& column, const std::vector<std::str
     return d;
 }
 
-TFieldValue ConvertValue(const TDbFieldDesc& desc, const char* value, std::size_t length, bool zeroDateAsNull) {
+TFieldValue ConvertValue(const TDbFieldDesc& desc, const char* value, std::size_t length,
+                         bool zeroDateAsNull) {
     if (value == nullptr) return TFieldValue();
     const std::string_view text(value, length);
     if (zeroDateAsNull && IsZeroDate(desc, text)) return TFieldValue();
@@ -189,15 +197,19 @@ TFieldValue ConvertValue(const TDbFieldDesc& desc, const char* value, std::size_
             }
             return Integer(text);
         case ftDateTime:
-            return TFieldValue(desc.MysqlType == FIELD_TYPE_TIMESTAMP ? DateTimeRuleT(text) : DateTimeRuleD(text));
-        case ftDate: return TFieldValue(DateTimeRuleD(text));
-        case ftTime: return TFieldValue(TimeValue(text));
+            return TFieldValue(desc.MysqlType == FIELD_TYPE_TIMESTAMP ? DateTimeRuleT(text)
+                                                                      : DateTimeRuleD(text));
+        case ftDate:
+            return TFieldValue(DateTimeRuleD(text));
+        case ftTime:
+            return TFieldValue(TimeValue(text));
         case ftBoolean: {
             const char c = text.empty() ? '\0' : static_cast<char>(text[0] | 0x20);
             return TFieldValue(c == 't' || c == 'y');
         }
         case ftBlob:
-        case ftUnknown: return TFieldValue(std::string(text));
+        case ftUnknown:
+            return TFieldValue(std::string(text));
         default:
             // Texts: UTF-8 as received, or from the system's ANSI code page.
             if (desc.Utf8 || (desc.Flags & BINARY_FLAG)) return TFieldValue(std::string(text));
@@ -214,7 +226,8 @@ TDateTime DateTimeRuleD(std::string_view text) {
         rest = text.size() > 11 ? text.substr(11, 8) : std::string_view();
     }
     if (rest.size() > 7) {
-        const auto time = EncodeTime(PartOr(rest, 1, 2, 0), PartOr(rest, 4, 2, 0), PartOr(rest, 7, 2, 0));
+        const auto time =
+            EncodeTime(PartOr(rest, 1, 2, 0), PartOr(rest, 4, 2, 0), PartOr(rest, 7, 2, 0));
         if (time) return CombineDateTime(date, *time);
     }
     return date;
@@ -265,7 +278,8 @@ std::vector<std::string> ParseEnumValues(std::string_view typeText) {
     std::vector<std::string> values;
     const auto open = typeText.find('(');
     const auto close = typeText.rfind(')');
-    if (open == std::string_view::npos || close == std::string_view::npos || close < open) return values;
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return values;
     const std::string_view list = typeText.substr(open + 1, close - open - 1);
     std::size_t i = 0;
     while (i < list.size()) {

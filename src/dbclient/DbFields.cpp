@@ -49,7 +49,9 @@ const TFieldValue& TField::Value() const {
     return (*FRecord)[static_cast<std::size_t>(FFieldNo)];
 }
 
-bool TField::IsNull() const { return Value().IsNull(); }
+bool TField::IsNull() const {
+    return Value().IsNull();
+}
 
 std::string TField::AsString() const {
     return std::visit(Overloaded{
@@ -57,10 +59,14 @@ std::string TField::AsString() const {
                           [](std::int64_t v) { return std::to_string(v); },
                           [this](double v) {
                               switch (FDataType) {
-                                  case ftDate: return DateToText(v);
-                                  case ftTime: return TimeToText(v);
-                                  case ftDateTime: return DateTimeToText(v);
-                                  default: return FloatToText(v);
+                                  case ftDate:
+                                      return DateToText(v);
+                                  case ftTime:
+                                      return TimeToText(v);
+                                  case ftDateTime:
+                                      return DateTimeToText(v);
+                                  default:
+                                      return FloatToText(v);
                               }
                           },
                           [](bool v) { return std::string(v ? "True" : "False"); },
@@ -74,13 +80,15 @@ std::int64_t TField::AsLargeInt() const {
                           [](std::monostate) -> std::int64_t { return 0; },
                           [](std::int64_t v) { return v; },
                           [this](double v) -> std::int64_t {
-                              if (!(std::fabs(v) < 9.2e18)) ConvertError("'%s' is not a valid integer value", AsString());
+                              if (!(std::fabs(v) < 9.2e18))
+                                  ConvertError("'%s' is not a valid integer value", AsString());
                               return std::llround(v);
                           },
                           [](bool v) -> std::int64_t { return v ? 1 : 0; },
                           [](const std::string& v) -> std::int64_t {
                               long long n = 0;
-                              if (!TryStrToInt64(v, n)) ConvertError("'%s' is not a valid integer value", v);
+                              if (!TryStrToInt64(v, n))
+                                  ConvertError("'%s' is not a valid integer value", v);
                               return n;
                           },
                       },
@@ -89,7 +97,8 @@ std::int64_t TField::AsLargeInt() const {
 
 std::int32_t TField::AsInteger() const {
     const std::int64_t v = AsLargeInt();
-    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
+    if (v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
         ConvertError("'%s' is not a valid integer value", AsString());
     return static_cast<std::int32_t>(v);
 }
@@ -102,7 +111,8 @@ double TField::AsFloat() const {
                           [](bool v) { return v ? 1.0 : 0.0; },
                           [](const std::string& v) {
                               double d = 0;
-                              if (!TextToFloat(v, d)) ConvertError("'%s' is not a valid floating point value", v);
+                              if (!TextToFloat(v, d))
+                                  ConvertError("'%s' is not a valid floating point value", v);
                               return d;
                           },
                       },
@@ -114,7 +124,10 @@ TDateTime TField::AsDateTime() const {
                           [](std::monostate) { return 0.0; },
                           [](std::int64_t v) { return static_cast<double>(v); },
                           [](double v) { return v; },
-                          [](bool v) -> double { ConvertError("'%s' is not a valid date and time", v ? "True" : "False"); },
+                          [](bool v) -> double {
+                              ConvertError("'%s' is not a valid date and time",
+                                           v ? "True" : "False");
+                          },
                           [](const std::string& v) {
                               const auto d = TextToDateTime(v);
                               if (!d) ConvertError("'%s' is not a valid date and time", v);

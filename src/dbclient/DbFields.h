@@ -41,7 +41,7 @@ using enum TFieldType;
 // A value of one column of a record: NULL, or an integer, a double (also dates and
 // times), a boolean or a text (UTF-8; bytes for blobs).
 class TFieldValue {
-public:
+  public:
     using Data = std::variant<std::monostate, std::int64_t, double, bool, std::string>;
     TFieldValue() = default;
     explicit TFieldValue(Data data) : FData(std::move(data)) {}
@@ -49,7 +49,7 @@ public:
     const Data& data() const { return FData; }
     bool operator==(const TFieldValue&) const = default;
 
-private:
+  private:
     Data FData;
 };
 
@@ -57,12 +57,12 @@ using TRecord = std::vector<TFieldValue>;
 
 // Raised when a value cannot be read in the form asked for.
 class EConvertError : public platform::Exception {
-public:
+  public:
     using platform::Exception::Exception;
 };
 
 class TField {
-public:
+  public:
     TField(std::string fieldName, TFieldType dataType, int size, int fieldNo);
 
     const std::string& FieldName() const { return FFieldName; }
@@ -88,7 +88,7 @@ public:
     bool AsBoolean() const;
     const TFieldValue& Value() const;
 
-private:
+  private:
     std::string FFieldName;
     TFieldType FDataType;
     int FSize;
@@ -99,7 +99,7 @@ private:
 };
 
 class TFields {
-public:
+  public:
     int Count() const { return static_cast<int>(FList.size()); }
     TField& operator[](int i) const { return *FList.at(static_cast<std::size_t>(i)); }
     TField& Add(std::unique_ptr<TField> field);
@@ -107,7 +107,7 @@ public:
     // The field of that name, compared without regard to case; null when there is none.
     TField* FindField(std::string_view name) const;
 
-private:
+  private:
     std::vector<std::unique_ptr<TField>> FList;
 };
 

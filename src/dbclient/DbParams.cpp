@@ -64,15 +64,20 @@ std::string TParam::AsString() const {
 std::string TParam::SqlLiteral() const {
     if (IsNull()) return "NULL";
     switch (FDataType) {
-        case ftBoolean: return std::get<bool>(FValue.data()) ? "1" : "0";
+        case ftBoolean:
+            return std::get<bool>(FValue.data()) ? "1" : "0";
         case ftInteger:
         case ftLargeint:
-        case ftFloat: return AsString();
-        default: return QuoteSqlString(AsString());
+        case ftFloat:
+            return AsString();
+        default:
+            return QuoteSqlString(AsString());
     }
 }
 
-std::string QuoteSqlString(std::string_view text) { return "'" + EscapeStringLiteral(text) + "'"; }
+std::string QuoteSqlString(std::string_view text) {
+    return "'" + EscapeStringLiteral(text) + "'";
+}
 
 TParam* TParams::FindParam(std::string_view name) const {
     for (const auto& p : FList)

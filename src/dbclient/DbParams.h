@@ -12,7 +12,7 @@
 namespace dbclient {
 
 class TParam {
-public:
+  public:
     explicit TParam(std::string name) : FName(std::move(name)) {}
 
     const std::string& Name() const { return FName; }
@@ -38,14 +38,14 @@ public:
     // quoted and escaped text for texts, dates and times.
     std::string SqlLiteral() const;
 
-private:
+  private:
     std::string FName;
     TFieldType FDataType = ftUnknown;
     TFieldValue FValue;
 };
 
 class TParams {
-public:
+  public:
     int Count() const { return static_cast<int>(FList.size()); }
     TParam& operator[](int i) const { return *FList.at(static_cast<std::size_t>(i)); }
     // Compared without regard to case; null when there is none.
@@ -57,7 +57,7 @@ public:
     void Rebuild(const std::vector<std::string>& names);
     void Clear() { FList.clear(); }
 
-private:
+  private:
     std::vector<std::unique_ptr<TParam>> FList;
 };
 

@@ -108,7 +108,9 @@ std::unique_ptr<TNativeCursor> TDbQuery::OpenCursor() {
     });
     if (!hasResult) throw ENoResultSet(FMultiResultsetNo);
     if (const auto table = FindSelectTable(FText)) {
-        Run([&](TNativeConnection& c) { cursor->ReadIndexes(QuoteTableName(*table, c.ServerVersion())); });
+        Run([&](TNativeConnection& c) {
+            cursor->ReadIndexes(QuoteTableName(*table, c.ServerVersion()));
+        });
     }
     cursor->SetReadOnly(!(FRequestLive && cursor->ResultIsUpdatable()));
     return cursor;

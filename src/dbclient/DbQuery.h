@@ -23,7 +23,7 @@ enum class TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
 using enum TUpdateMode;
 
 class TDbQuery : public TDbDataSet {
-public:
+  public:
     explicit TDbQuery(std::string name = {});
     ~TDbQuery() override;
 
@@ -69,12 +69,12 @@ public:
     // Runs the text and keeps no rows. Exactly one statement text reaches the server.
     void ExecSQL();
 
-protected:
+  protected:
     std::unique_ptr<TNativeCursor> OpenCursor() override;
     void CursorClosed(TNativeCursor& cursor) override;
     void LeavingDatabase() override { FPrepared = false; }
 
-private:
+  private:
     void SQLChanged();
     // The text with the current parameter values in place of its markers; "No SQL
     // statement available" for a text of less than two characters.

@@ -8,7 +8,7 @@ namespace dbclient {
 
 template <class E>
 class TSet {
-public:
+  public:
     constexpr TSet() = default;
     constexpr TSet(std::initializer_list<E> members) {
         for (E m : members) Include(m);
@@ -19,7 +19,7 @@ public:
     constexpr bool Empty() const { return FBits == 0; }
     constexpr bool operator==(const TSet&) const = default;
 
-private:
+  private:
     static constexpr std::uint32_t Bit(E m) { return std::uint32_t{1} << static_cast<unsigned>(m); }
     std::uint32_t FBits = 0;
 };

@@ -52,7 +52,8 @@ void CutLines(std::string& text, std::string_view marker) {
             lineEnd = at;
         }
         lineStart = lineEnd;
-        while (lineStart < text.size() && (text[lineStart] == '\r' || text[lineStart] == '\n')) ++lineStart;
+        while (lineStart < text.size() && (text[lineStart] == '\r' || text[lineStart] == '\n'))
+            ++lineStart;
     }
 }
 
@@ -65,7 +66,7 @@ struct Token {
 // Splits SQL text into words, quoted names or literals and punctuation, skipping blanks
 // and comments.
 class SqlLexer {
-public:
+  public:
     explicit SqlLexer(std::string_view s) : s_(s) {}
 
     Token Next() {
@@ -92,7 +93,7 @@ public:
         return t;
     }
 
-private:
+  private:
     static std::string Unquote(std::string_view q, char quote) {
         std::string out;
         for (std::size_t k = 1; k < q.size(); ++k) {

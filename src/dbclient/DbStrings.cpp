@@ -5,9 +5,15 @@
 namespace dbclient {
 
 namespace {
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 }  // namespace
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -119,7 +125,8 @@ int TStringList::IndexOfName(std::string_view name) const {
     for (int i = 0; i < Count(); ++i) {
         const std::string& line = FLines[static_cast<std::size_t>(i)];
         const auto eq = line.find('=');
-        if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), name)) return i;
+        if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), name))
+            return i;
     }
     return -1;
 }

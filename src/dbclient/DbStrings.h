@@ -23,7 +23,7 @@ bool TryStrToInt64(std::string_view s, long long& value);
 long long StrToIntDef(std::string_view s, long long fallback);
 
 class TStringList {
-public:
+  public:
     // Called before and after every change of the lines.
     std::function<void()> OnChanging;
     std::function<void()> OnChange;
@@ -52,7 +52,7 @@ public:
     std::string Names(int index) const;
     std::string ValueFromIndex(int index) const;
 
-private:
+  private:
     void Changing();
     void Changed();
 

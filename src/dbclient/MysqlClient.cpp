@@ -33,11 +33,15 @@ void PutLE(std::string& out, std::uint64_t value, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-std::string_view AsText(ByteSpan bytes) { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }
+std::string_view AsText(ByteSpan bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 }  // namespace
 
-TMysqlClient::TMysqlClient() { fnet.SetMaxAllowedPacketSize(FMaxAllowedPackedSize); }
+TMysqlClient::TMysqlClient() {
+    fnet.SetMaxAllowedPacketSize(FMaxAllowedPackedSize);
+}
 
 TMysqlClient::~TMysqlClient() {
     auto lock = Guard();
@@ -63,9 +67,10 @@ void TMysqlClient::malformed_answer() {
 // ---------------------------------------------------------------------------------------
 // Connecting
 
-bool TMysqlClient::connect(const std::string& ahost, const std::string& auser, const std::string& apasswd,
-                           const std::string& adb, std::uint32_t aport, const std::string& aunix_socket,
-                           bool atrysocket, std::uint32_t aclient_flag) {
+bool TMysqlClient::connect(const std::string& ahost, const std::string& auser,
+                           const std::string& apasswd, const std::string& adb, std::uint32_t aport,
+                           const std::string& aunix_socket, bool atrysocket,
+                           std::uint32_t aclient_flag) {
     auto lock = Guard();
     if (Connected()) return true;
     if (ahost.empty() && fhost.empty()) {
@@ -121,7 +126,8 @@ bool TMysqlClient::real_connect() {
     const TMysqlGreeting greeting = ParseGreeting(answer(length));
     fnet.SetProtocol_version(greeting.protocol_version);
     if (greeting.protocol_version != 10 && greeting.protocol_version != 9) {
-        fnet.SetError(CR_VERSION_ERROR, ClientErrorMessage(CR_VERSION_ERROR, int{greeting.protocol_version}, 10));
+        fnet.SetError(CR_VERSION_ERROR,
+                      ClientErrorMessage(CR_VERSION_ERROR, int{greeting.protocol_version}, 10));
         close();
         return false;
     }
@@ -151,7 +157,8 @@ bool TMysqlClient::real_connect() {
             // TLS was asked for: going on in clear text would hand the session to
             // whoever removed the flag on the way.
             fclient_flag &= ~CLIENT_SSL;
-            fnet.SetError(kSslConnectionError, "SSL connection error: the server does not offer TLS");
+            fnet.SetError(kSslConnectionError,
+                          "SSL connection error: the server does not offer TLS");
             close();
             return false;
         }
@@ -179,7 +186,8 @@ bool TMysqlClient::real_connect() {
             // The request for TLS (fuse_ssl) stays, so a later reconnect asks again.
             fclient_flag &= ~CLIENT_SSL;
             if (!SSL_ReadError() && LastErrorNo() == 0)
-                fnet.SetError(kSslConnectionError, "SSL connection error: the TLS handshake failed");
+                fnet.SetError(kSslConnectionError,
+                              "SSL connection error: the TLS handshake failed");
             close();
             return false;
         }
@@ -188,7 +196,8 @@ bool TMysqlClient::real_connect() {
     packet += fuser.substr(0, kMaxUserLength);
     packet += '\0';
     packet += password_field(fpasswd);
-    if (!fdb.empty() && (fserver_capabilities & CLIENT_CONNECT_WITH_DB)) packet += fdb.substr(0, kMaxDbLength);
+    if (!fdb.empty() && (fserver_capabilities & CLIENT_CONNECT_WITH_DB))
+        packet += fdb.substr(0, kMaxDbLength);
     packet += '\0';
     if (fnet.my_net_write(packet) != 0 || fnet.net_flush() != 0) {
         fnet.SetClientError(CR_SERVER_LOST);
@@ -245,7 +254,8 @@ bool TMysqlClient::read_auth_answer() {
         }
     } else if (secure && length == 1 && reply[0] == 0xFE) {
         // The account still has a pre-4.1 password: answer with the old scramble.
-        if (!send_auth_packet(scramble_old(fpasswd, std::string_view(fscramble_buff).substr(0, 8)))) return false;
+        if (!send_auth_packet(scramble_old(fpasswd, std::string_view(fscramble_buff).substr(0, 8))))
+            return false;
         length = fnet.net_safe_read(fclient_flag);
         if (length < 0) return false;
         reply = answer(length);
@@ -285,9 +295,10 @@ bool TMysqlClient::read_auth_answer() {
 bool TMysqlClient::SSL_ReadError() {
     const std::optional<TOpenSslError> error = TakeOpenSslError();
     if (!error) return false;
-    fnet.SetError(static_cast<unsigned>(error->code),
-                  FormatErrorText(kOpenSslErrorFormat, {error->text, error->file,
-                                                        static_cast<long long>(error->line), error->data}));
+    fnet.SetError(
+        static_cast<unsigned>(error->code),
+        FormatErrorText(kOpenSslErrorFormat, {error->text, error->file,
+                                              static_cast<long long>(error->line), error->data}));
     return true;
 }
 
@@ -336,7 +347,8 @@ void TMysqlClient::close() {
 // ---------------------------------------------------------------------------------------
 // Commands
 
-int TMysqlClient::send_command(std::uint8_t command, std::string_view arg, bool skip_check, bool retry) {
+int TMysqlClient::send_command(std::uint8_t command, std::string_view arg, bool skip_check,
+                               bool retry) {
     auto lock = Guard();
     fanswer_length = 0;
     if (!Connected()) {
@@ -364,7 +376,8 @@ int TMysqlClient::send_command(std::uint8_t command, std::string_view arg, bool 
     if (fnet.net_write_command(command, arg) != 0) {
         if (LastErrorNo() == ER_NET_PACKET_TOO_LARGE) {
             // Refused before anything was sent: the connection is still sound.
-            fnet.SetError(ER_NET_PACKET_TOO_LARGE, std::string(ClientErrorText(CR_NET_PACKET_TOO_LARGE)));
+            fnet.SetError(ER_NET_PACKET_TOO_LARGE,
+                          std::string(ClientErrorText(CR_NET_PACKET_TOO_LARGE)));
             return -1;
         }
         fnet.net_close();
@@ -406,7 +419,8 @@ bool TMysqlClient::select_db(const std::string& newdb) {
     return true;
 }
 
-bool TMysqlClient::change_user(const std::string& NewUser, const std::string& NewPasswd, const std::string& NewDb) {
+bool TMysqlClient::change_user(const std::string& NewUser, const std::string& NewPasswd,
+                               const std::string& NewDb) {
     auto lock = Guard();
     std::string packet = NewUser.substr(0, kMaxUserLength);
     packet += '\0';
@@ -489,8 +503,10 @@ bool TMysqlClient::dump_debug_info() {
 // ---------------------------------------------------------------------------------------
 // Statements and results
 
-std::unique_ptr<TMysqlResult> TMysqlClient::query(std::string_view aQuery, bool StoreResult, bool& ExecutedOk) {
-    const std::string text = FUtf8Used ? std::string(aQuery) : platform::text::Utf8ToAnsi(std::string(aQuery));
+std::unique_ptr<TMysqlResult> TMysqlClient::query(std::string_view aQuery, bool StoreResult,
+                                                  bool& ExecutedOk) {
+    const std::string text =
+        FUtf8Used ? std::string(aQuery) : platform::text::Utf8ToAnsi(std::string(aQuery));
     ExecutedOk = false;
     if (text.empty()) return nullptr;
     if (freconnect && !ping()) return nullptr;
@@ -499,7 +515,9 @@ std::unique_ptr<TMysqlResult> TMysqlClient::query(std::string_view aQuery, bool 
     return read_result(StoreResult, ExecutedOk);
 }
 
-bool TMysqlClient::moreResults() const { return (fserver_status & SERVER_MORE_RESULTS_EXISTS) != 0; }
+bool TMysqlClient::moreResults() const {
+    return (fserver_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+}
 
 std::unique_ptr<TMysqlResult> TMysqlClient::nextResult(bool StoreResult, bool& ExecutedOk) {
     auto lock = Guard();
@@ -634,13 +652,14 @@ bool TMysqlClient::unpack_field_defs(std::uint32_t count) {
     const bool longFlags = (fserver_capabilities & CLIENT_LONG_FLAG) != 0;
     std::vector<TMysql_FieldDef> defs;
     bool tooMany = false;
-    const int rc = read_result_rows(protocol41 ? 7 : 5, [&](std::span<const std::optional<std::string_view>> values) {
-        if (defs.size() >= count) {
-            tooMany = true;
-            return;
-        }
-        defs.push_back(UnpackFieldDef(values, protocol41, longFlags));
-    });
+    const int rc = read_result_rows(
+        protocol41 ? 7 : 5, [&](std::span<const std::optional<std::string_view>> values) {
+            if (defs.size() >= count) {
+                tooMany = true;
+                return;
+            }
+            defs.push_back(UnpackFieldDef(values, protocol41, longFlags));
+        });
     if (rc != 0) return false;
     if (tooMany || defs.size() != count) {
         // The descriptions do not match the announced column count.
@@ -675,20 +694,22 @@ std::unique_ptr<TMysqlResult> TMysqlClient::store_result_set() {
     free_field_defs();
     fstatus = MYSQL_STATUS_READY;
     // Rows are read to their end even when memory ran out, so the session stays in step.
-    const int rc = read_result_rows(count, [&](std::span<const std::optional<std::string_view>> values) {
-        if (outOfMemory) return;
-        try {
-            result->fdata.push_back(result->fstore.Add(values));
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-            result.reset();
-            return;
-        }
-        for (std::size_t i = 0; i < count; ++i)
-            if (values[i])
-                result->ffields[i].Max_Length =
-                    std::max(result->ffields[i].Max_Length, static_cast<std::uint32_t>(values[i]->size()));
-    });
+    const int rc =
+        read_result_rows(count, [&](std::span<const std::optional<std::string_view>> values) {
+            if (outOfMemory) return;
+            try {
+                result->fdata.push_back(result->fstore.Add(values));
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
+                result.reset();
+                return;
+            }
+            for (std::size_t i = 0; i < count; ++i)
+                if (values[i])
+                    result->ffields[i].Max_Length =
+                        std::max(result->ffields[i].Max_Length,
+                                 static_cast<std::uint32_t>(values[i]->size()));
+        });
     if (rc != 0) return nullptr;
     if (outOfMemory) {
         fnet.SetClientError(CR_OUT_OF_MEMORY);
@@ -735,8 +756,8 @@ std::unique_ptr<TMysqlResult> TMysqlClient::use_result_set() {
     return result;
 }
 
-int TMysqlClient::read_next_row(std::size_t count, std::vector<std::uint32_t>& buffer, TMysql_Row& row,
-                                std::vector<std::uint32_t>& lengths) {
+int TMysqlClient::read_next_row(std::size_t count, std::vector<std::uint32_t>& buffer,
+                                TMysql_Row& row, std::vector<std::uint32_t>& lengths) {
     auto lock = Guard();
     const long length = fnet.net_safe_read(fclient_flag);
     if (length < 0) return -1;
@@ -802,7 +823,8 @@ bool TMysqlClient::send_local_file(const std::string& fileName) {
     unsigned errnum = 0;
     std::string error;
     try {
-        platform::fs::FileStream file(fileName, platform::fs::OpenMode::Read, platform::fs::ShareMode::DenyWrite);
+        platform::fs::FileStream file(fileName, platform::fs::OpenMode::Read,
+                                      platform::fs::ShareMode::DenyWrite);
         std::string chunk(kLocalFileChunk, '\0');
         for (;;) {
             std::size_t got = 0;
@@ -810,7 +832,8 @@ bool TMysqlClient::send_local_file(const std::string& fileName) {
                 got = file.Read(chunk.data(), chunk.size());
             } catch (const platform::Exception&) {
                 errnum = kFileReadErrno;
-                error = FormatErrorText(kFileReadErrorFormat, {fileName, static_cast<long long>(errno)});
+                error = FormatErrorText(kFileReadErrorFormat,
+                                        {fileName, static_cast<long long>(errno)});
                 ok = false;
                 break;
             }
@@ -844,20 +867,48 @@ void TMysqlClient::ChangeSetting(T& field, const T& value, bool applies) {
     if (applies && Connected()) fnet.net_close();
 }
 
-void TMysqlClient::SetHost(const std::string& value) { ChangeSetting(fhost, value); }
-void TMysqlClient::SetUser(const std::string& value) { ChangeSetting(fuser, value); }
-void TMysqlClient::SetPassword(const std::string& value) { ChangeSetting(fpasswd, value); }
-void TMysqlClient::SetUnixSocket(const std::string& value) { ChangeSetting(funix_socket, value, fnamed_pipe); }
-void TMysqlClient::SetPort(std::uint32_t value) { ChangeSetting(fport, value); }
-void TMysqlClient::SetClientFlag(std::uint32_t value) { ChangeSetting(fclient_flag, value); }
-void TMysqlClient::SetUseNamedPipe(bool value) { ChangeSetting(fnamed_pipe, value); }
-void TMysqlClient::SetUseSSL(bool value) { ChangeSetting(fuse_ssl, value); }
-void TMysqlClient::SetSSLKey(const std::string& value) { ChangeSetting(fssl_key, value, fuse_ssl); }
-void TMysqlClient::SetSSLCert(const std::string& value) { ChangeSetting(fssl_cert, value, fuse_ssl); }
-void TMysqlClient::SetSSLCipher(const std::string& value) { ChangeSetting(fssl_cipher, value, fuse_ssl); }
-void TMysqlClient::SetSSLCa(const std::string& value) { ChangeSetting(fssl_ca, value, fuse_ssl); }
-void TMysqlClient::SetSSLCaPath(const std::string& value) { ChangeSetting(fssl_capath, value, fuse_ssl); }
-void TMysqlClient::SetCompress(bool value) { ChangeSetting(fcompress, value); }
+void TMysqlClient::SetHost(const std::string& value) {
+    ChangeSetting(fhost, value);
+}
+void TMysqlClient::SetUser(const std::string& value) {
+    ChangeSetting(fuser, value);
+}
+void TMysqlClient::SetPassword(const std::string& value) {
+    ChangeSetting(fpasswd, value);
+}
+void TMysqlClient::SetUnixSocket(const std::string& value) {
+    ChangeSetting(funix_socket, value, fnamed_pipe);
+}
+void TMysqlClient::SetPort(std::uint32_t value) {
+    ChangeSetting(fport, value);
+}
+void TMysqlClient::SetClientFlag(std::uint32_t value) {
+    ChangeSetting(fclient_flag, value);
+}
+void TMysqlClient::SetUseNamedPipe(bool value) {
+    ChangeSetting(fnamed_pipe, value);
+}
+void TMysqlClient::SetUseSSL(bool value) {
+    ChangeSetting(fuse_ssl, value);
+}
+void TMysqlClient::SetSSLKey(const std::string& value) {
+    ChangeSetting(fssl_key, value, fuse_ssl);
+}
+void TMysqlClient::SetSSLCert(const std::string& value) {
+    ChangeSetting(fssl_cert, value, fuse_ssl);
+}
+void TMysqlClient::SetSSLCipher(const std::string& value) {
+    ChangeSetting(fssl_cipher, value, fuse_ssl);
+}
+void TMysqlClient::SetSSLCa(const std::string& value) {
+    ChangeSetting(fssl_ca, value, fuse_ssl);
+}
+void TMysqlClient::SetSSLCaPath(const std::string& value) {
+    ChangeSetting(fssl_capath, value, fuse_ssl);
+}
+void TMysqlClient::SetCompress(bool value) {
+    ChangeSetting(fcompress, value);
+}
 
 void TMysqlClient::SetDb(const std::string& value) {
     auto lock = Guard();

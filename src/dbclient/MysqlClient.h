@@ -32,7 +32,7 @@ using TReconnectEvent = std::function<void()>;
 inline constexpr std::uint32_t kDefaultClientFlag = 0xE285;
 
 class TMysqlClient {
-public:
+  public:
     TMysqlClient();
     ~TMysqlClient();
     TMysqlClient(const TMysqlClient&) = delete;
@@ -51,7 +51,8 @@ public:
     void close();
 
     bool select_db(const std::string& newdb);
-    bool change_user(const std::string& NewUser, const std::string& NewPasswd, const std::string& NewDb);
+    bool change_user(const std::string& NewUser, const std::string& NewPasswd,
+                     const std::string& NewDb);
     bool ping();
     bool create_db(const std::string& db);
     bool drop_db(const std::string& db);
@@ -72,7 +73,8 @@ public:
 
     // Runs a statement. Gives the result set (stored or used), or none for a statement
     // without one; ExecutedOk tells whether the statement succeeded.
-    std::unique_ptr<TMysqlResult> query(std::string_view aQuery, bool StoreResult, bool& ExecutedOk);
+    std::unique_ptr<TMysqlResult> query(std::string_view aQuery, bool StoreResult,
+                                        bool& ExecutedOk);
     // The server has further results of the last statement text.
     bool moreResults() const;
     std::unique_ptr<TMysqlResult> nextResult(bool StoreResult, bool& ExecutedOk);
@@ -138,7 +140,9 @@ public:
     void SetNoTimeOut(bool value) { fnet.SetNoTimeOut(value); }
     bool MultiThreaded() const { return FThreaded; }
     void SetMultiThreaded(bool value);
-    bool MultiResults() const { return (fclient_flag & (CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS)) != 0; }
+    bool MultiResults() const {
+        return (fclient_flag & (CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS)) != 0;
+    }
     void SetMultiResults(bool value);
     std::uint32_t MaxAllowedPackedSize() const { return FMaxAllowedPackedSize; }
     void SetMaxAllowedPackedSize(std::uint32_t value);
@@ -160,7 +164,7 @@ public:
     const std::string& Info() const { return finfo; }
     bool Use410Password() const { return FUse410Password; }
 
-private:
+  private:
     friend class TMysqlResult;
 
     using Lock = std::unique_lock<std::recursive_mutex>;

@@ -56,7 +56,8 @@ TServerError ParseErrorPacket(std::span<const std::uint8_t> payload, unsigned pr
     } else {
         error.number = static_cast<unsigned>(payload[1]) | static_cast<unsigned>(payload[2]) << 8;
         pos = 3;
-        if ((client_flag & 0x4000) != 0 && payload[3] == '#') pos = std::min<std::size_t>(9, payload.size());
+        if ((client_flag & 0x4000) != 0 && payload[3] == '#')
+            pos = std::min<std::size_t>(9, payload.size());
     }
     // The message is a text: it ends at a zero byte, if any.
     std::string_view message = AsText(payload.data() + pos, payload.size() - pos);
@@ -67,7 +68,8 @@ TServerError ParseErrorPacket(std::span<const std::uint8_t> payload, unsigned pr
 
 bool UncompressUnit(std::span<const std::uint8_t> data, std::span<std::uint8_t> out) {
     uLongf produced = static_cast<uLongf>(out.size());
-    const int rc = ::uncompress(out.data(), &produced, data.data(), static_cast<uLong>(data.size()));
+    const int rc =
+        ::uncompress(out.data(), &produced, data.data(), static_cast<uLong>(data.size()));
     return rc == Z_OK && produced == out.size();
 }
 
@@ -84,7 +86,9 @@ std::optional<std::vector<std::uint8_t>> CompressUnit(std::span<const std::uint8
 
 TMysqlNet::TMysqlNet() = default;
 
-TMysqlNet::~TMysqlNet() { net_close(); }
+TMysqlNet::~TMysqlNet() {
+    net_close();
+}
 
 int TMysqlNet::net_open(TEnumVioType VioType, const std::string& host,
                         const std::string& unix_socket, unsigned port, unsigned connect_timeout,
@@ -133,7 +137,9 @@ const char* TMysqlNet::read_pos() const {
     return fbuff.empty() ? nullptr : reinterpret_cast<const char*>(fbuff.data() + fread_pos);
 }
 
-std::uint8_t TMysqlNet::net_next_pkt_nr() { return fpkt_nr++; }
+std::uint8_t TMysqlNet::net_next_pkt_nr() {
+    return fpkt_nr++;
+}
 
 int TMysqlNet::my_net_write(std::string_view packet) {
     if (packet.size() >= kMaxPacketChunk) {
@@ -233,15 +239,18 @@ int TMysqlNet::net_real_write(std::string_view packet1) {
             packet1.remove_prefix(part.size());
             std::vector<std::uint8_t> unit;
             try {
-                const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(part.data()), part.size());
+                const auto bytes =
+                    std::span(reinterpret_cast<const std::uint8_t*>(part.data()), part.size());
                 const auto packed = CompressUnit(bytes);
                 const std::size_t length = packed ? packed->size() : part.size();
                 unit.resize(length + 7);
                 StoreUint3(unit.data(), length);
                 unit[3] = FCompressedPackedNumber++;
                 StoreUint3(unit.data() + 4, packed ? part.size() : 0);
-                if (packed) std::memcpy(unit.data() + 7, packed->data(), length);
-                else if (length > 0) std::memcpy(unit.data() + 7, part.data(), length);
+                if (packed)
+                    std::memcpy(unit.data() + 7, packed->data(), length);
+                else if (length > 0)
+                    std::memcpy(unit.data() + 7, part.data(), length);
             } catch (const std::bad_alloc&) {
                 freading_or_writing = 0;
                 return 1;
@@ -290,7 +299,8 @@ long TMysqlNet::my_real_read(long& complen) {
     if (fcompress) complen = static_cast<long>(Uint3(header + 4));
     const long needed = fwhere_b + std::max(len, complen);
     if (needed >= fmax_packet && !net_realloc(static_cast<std::size_t>(needed) + 1)) return fail();
-    if (!ReadFully(Buffer(static_cast<std::size_t>(fwhere_b)), static_cast<std::size_t>(len), retries))
+    if (!ReadFully(Buffer(static_cast<std::size_t>(fwhere_b)), static_cast<std::size_t>(len),
+                   retries))
         return fail();
     freading_or_writing = 0;
     return len;
@@ -302,7 +312,8 @@ bool TMysqlNet::uncompress_packet(long len, long complen, long& size) {
         return true;
     }
     try {
-        if (funpack.size() < static_cast<std::size_t>(complen)) funpack.resize(static_cast<std::size_t>(complen));
+        if (funpack.size() < static_cast<std::size_t>(complen))
+            funpack.resize(static_cast<std::size_t>(complen));
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -360,14 +371,16 @@ long TMysqlNet::my_net_read() {
         return len;
     }
 
-    if (fremain_in_buf > 0 && fsave_pos < fbuff.size()) fbuff[fsave_pos] = static_cast<std::uint8_t>(fsave_char);
+    if (fremain_in_buf > 0 && fsave_pos < fbuff.size())
+        fbuff[fsave_pos] = static_cast<std::uint8_t>(fsave_char);
     long len = 0;
     while (!TakeCompressedPacket(len)) {
         // Move the left-over bytes to the buffer start and read the next unit behind them.
         const long leftover = fremain_in_buf;
         const long from = fbuf_length - leftover;
         if (leftover > 0 && from > 0)
-            std::memmove(Buffer(0), Buffer(static_cast<std::size_t>(from)), static_cast<std::size_t>(leftover));
+            std::memmove(Buffer(0), Buffer(static_cast<std::size_t>(from)),
+                         static_cast<std::size_t>(leftover));
         fbuf_length = leftover;
         fwhere_b = leftover;
         long complen = 0;
@@ -388,7 +401,8 @@ long TMysqlNet::net_safe_read(std::uint32_t fclient_flag) {
     const long len = my_net_read();
     if (len == -1 || len == 0) {
         fvio.vio_close();
-        SetClientError(last_errno() == ER_NET_PACKET_TOO_LARGE ? CR_NET_PACKET_TOO_LARGE : CR_SERVER_LOST);
+        SetClientError(last_errno() == ER_NET_PACKET_TOO_LARGE ? CR_NET_PACKET_TOO_LARGE
+                                                               : CR_SERVER_LOST);
         return -1;
     }
     if (fbuff[fread_pos] == 0xFF) {
@@ -429,7 +443,8 @@ bool TMysqlNet::net_pack() {
         fbuf_length = fremain_in_buf;
         fsave_pos = 0;
         fsave_char = static_cast<char>(fbuff[0]);
-        keep = std::max(keep, (static_cast<std::size_t>(fremain_in_buf) + kBufferStep) / kBufferStep * kBufferStep);
+        keep = std::max(keep, (static_cast<std::size_t>(fremain_in_buf) + kBufferStep) /
+                                  kBufferStep * kBufferStep);
     } else if (fcompress) {
         fbuf_length = 0;
     }

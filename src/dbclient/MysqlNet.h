@@ -23,7 +23,7 @@ inline constexpr std::size_t kNetBufferLength = 8192;
 
 // Header of one unit of the compressed protocol (7 bytes).
 struct TCompressedHeader {
-    std::uint32_t length = 0;        // bytes of data that follow
+    std::uint32_t length = 0;  // bytes of data that follow
     std::uint8_t sequence = 0;
     std::uint32_t uncompressed = 0;  // 0 = the data is not compressed
 };
@@ -55,7 +55,7 @@ bool UncompressUnit(std::span<const std::uint8_t> data, std::span<std::uint8_t> 
 std::optional<std::vector<std::uint8_t>> CompressUnit(std::span<const std::uint8_t> data);
 
 class TMysqlNet {
-public:
+  public:
     TMysqlNet();
     ~TMysqlNet();
     TMysqlNet(const TMysqlNet&) = delete;
@@ -117,7 +117,7 @@ public:
     long max_packet() const { return fmax_packet; }
     TMysqlVio& vio() { return fvio; }
 
-private:
+  private:
     // Reads exactly `size` bytes with the retry rules of one unit; false on failure.
     bool ReadFully(std::uint8_t* to, std::size_t size, int& retry_count);
     bool uncompress_packet(long len, long complen, long& size);

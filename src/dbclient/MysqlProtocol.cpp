@@ -15,11 +15,21 @@ std::uint64_t PacketReader::uint(std::size_t size) {
     return value;
 }
 
-std::uint8_t PacketReader::u8() { return static_cast<std::uint8_t>(uint(1)); }
-std::uint32_t PacketReader::u16() { return static_cast<std::uint32_t>(uint(2)); }
-std::uint32_t PacketReader::u24() { return static_cast<std::uint32_t>(uint(3)); }
-std::uint32_t PacketReader::u32() { return static_cast<std::uint32_t>(uint(4)); }
-std::uint64_t PacketReader::u64() { return uint(8); }
+std::uint8_t PacketReader::u8() {
+    return static_cast<std::uint8_t>(uint(1));
+}
+std::uint32_t PacketReader::u16() {
+    return static_cast<std::uint32_t>(uint(2));
+}
+std::uint32_t PacketReader::u24() {
+    return static_cast<std::uint32_t>(uint(3));
+}
+std::uint32_t PacketReader::u32() {
+    return static_cast<std::uint32_t>(uint(4));
+}
+std::uint64_t PacketReader::u64() {
+    return uint(8);
+}
 
 void PacketReader::skip(std::size_t count) {
     if (count > remaining()) ok_ = false;
@@ -33,9 +43,12 @@ std::int64_t PacketReader::read_length_coded64() {
     }
     const std::uint8_t first = u8();
     switch (first) {
-        case 251: return NULL_LENGTH;
-        case 252: return static_cast<std::int64_t>(uint(2));
-        case 253: return static_cast<std::int64_t>(uint(3));
+        case 251:
+            return NULL_LENGTH;
+        case 252:
+            return static_cast<std::int64_t>(uint(2));
+        case 253:
+            return static_cast<std::int64_t>(uint(3));
         default:
             if (first < 251) return first;
             // 254: the 8-byte form. The full 64 bits are kept; a value with the top bit
@@ -77,9 +90,13 @@ std::string_view PacketReader::bytes(std::size_t count) {
     return {reinterpret_cast<const char*>(data_.data()) + start, available};
 }
 
-std::string_view PacketReader::rest() { return bytes(remaining()); }
+std::string_view PacketReader::rest() {
+    return bytes(remaining());
+}
 
-bool IsVersion410(std::string_view serverVersion) { return serverVersion.starts_with("4.1.0"); }
+bool IsVersion410(std::string_view serverVersion) {
+    return serverVersion.starts_with("4.1.0");
+}
 
 TMysqlGreeting ParseGreeting(ByteSpan packet) {
     TMysqlGreeting g;
@@ -111,7 +128,8 @@ TMysqlGreeting ParseGreeting(ByteSpan packet) {
     return g;
 }
 
-TMysqlOkPacket ParseOkPacket(ByteSpan packet, std::uint32_t serverCapabilities, std::uint32_t clientFlag) {
+TMysqlOkPacket ParseOkPacket(ByteSpan packet, std::uint32_t serverCapabilities,
+                             std::uint32_t clientFlag) {
     TMysqlOkPacket ok;
     PacketReader r(packet);
     r.read_length_coded();  // the 0 that marks the packet
@@ -141,7 +159,8 @@ TMysqlEndPacket ParseEndPacket(ByteSpan packet) {
     return end;
 }
 
-bool SplitRow(ByteSpan packet, std::size_t count, std::vector<std::optional<std::string_view>>& values) {
+bool SplitRow(ByteSpan packet, std::size_t count,
+              std::vector<std::optional<std::string_view>>& values) {
     values.resize(count);
     PacketReader r(packet);
     for (std::size_t i = 0; i < count; ++i) {
@@ -165,8 +184,8 @@ PacketReader Block(std::span<const std::optional<std::string_view>> values, std:
 
 }  // namespace
 
-TMysql_FieldDef UnpackFieldDef(std::span<const std::optional<std::string_view>> values, bool protocol41,
-                               bool longFlags) {
+TMysql_FieldDef UnpackFieldDef(std::span<const std::optional<std::string_view>> values,
+                               bool protocol41, bool longFlags) {
     TMysql_FieldDef f;
     if (protocol41) {
         f.catalog = Text(values, 0);
@@ -192,10 +211,9 @@ TMysql_FieldDef UnpackFieldDef(std::span<const std::optional<std::string_view>> 
         f.Decimals = flags.u8();
         if (values.size() > 5) f.Def = Text(values, 5);
     }
-    const bool numeric =
-        (f.FieldType <= FIELD_TYPE_INT24 &&
-         (f.FieldType != FIELD_TYPE_TIMESTAMP || f.Length == 14 || f.Length == 8)) ||
-        f.FieldType == FIELD_TYPE_YEAR;
+    const bool numeric = (f.FieldType <= FIELD_TYPE_INT24 && (f.FieldType != FIELD_TYPE_TIMESTAMP ||
+                                                              f.Length == 14 || f.Length == 8)) ||
+                         f.FieldType == FIELD_TYPE_YEAR;
     if (numeric) f.Flags |= NUM_FLAG;
     if (f.FieldType == FIELD_TYPE_BIT) f.Flags |= UNSIGNED_FLAG;
     f.Max_Length = 0;

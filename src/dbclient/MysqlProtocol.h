@@ -69,7 +69,7 @@ inline ByteSpan AsBytes(std::string_view text) {
 // Reads one packet's payload from the front. A read that would pass the end yields
 // zeros (or an empty text) and marks the reader as overrun.
 class PacketReader {
-public:
+  public:
     explicit PacketReader(ByteSpan packet, std::size_t pos = 0) : data_(packet), pos_(pos) {}
 
     std::size_t pos() const { return pos_; }
@@ -101,7 +101,7 @@ public:
     // Everything not yet read.
     std::string_view rest();
 
-private:
+  private:
     ByteSpan data_;
     std::size_t pos_;
     bool ok_ = true;
@@ -136,7 +136,7 @@ struct TMysqlOkPacket {
     std::int32_t server_status = 0;
     bool has_warnings = false;
     std::int32_t warning_count = 0;
-    std::string info;  // message text, empty when none
+    std::string info;      // message text, empty when none
     bool complete = true;  // false when the packet ended inside one of its numbers
 };
 
@@ -145,7 +145,9 @@ TMysqlOkPacket ParseOkPacket(ByteSpan packet, std::uint32_t serverCapabilities,
                              std::uint32_t clientFlag);
 
 // An end packet closes a list of column descriptions or rows: 0xFE and fewer than 8 bytes.
-inline bool IsEndPacket(ByteSpan packet) { return !packet.empty() && packet[0] == 0xFE && packet.size() < 8; }
+inline bool IsEndPacket(ByteSpan packet) {
+    return !packet.empty() && packet[0] == 0xFE && packet.size() < 8;
+}
 
 struct TMysqlEndPacket {
     std::int32_t warning_count = 0;
@@ -155,14 +157,15 @@ TMysqlEndPacket ParseEndPacket(ByteSpan packet);
 
 // Splits a row packet into `count` length-coded values (nullopt for NULL). False when
 // the packet ends before the last value does; `values` is then unspecified.
-bool SplitRow(ByteSpan packet, std::size_t count, std::vector<std::optional<std::string_view>>& values);
+bool SplitRow(ByteSpan packet, std::size_t count,
+              std::vector<std::optional<std::string_view>>& values);
 
 // One column description from the values of its packet: the 4.1 form (catalog, db,
 // table, org_table, name, org_name, fixed block[, default]) or the older form (table,
 // name, length, type, flags and decimals[, default]). `longFlags` (server flag 0x4)
 // selects 2-byte flags in the older form. Adds the numeric and unsigned flags the
 // types imply.
-TMysql_FieldDef UnpackFieldDef(std::span<const std::optional<std::string_view>> values, bool protocol41,
-                               bool longFlags);
+TMysql_FieldDef UnpackFieldDef(std::span<const std::optional<std::string_view>> values,
+                               bool protocol41, bool longFlags);
 
 }  // namespace dbclient

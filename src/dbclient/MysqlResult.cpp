@@ -11,12 +11,15 @@ namespace dbclient {
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualText(std::string_view a, std::string_view b, bool caseSensitive) {
     if (caseSensitive) return a == b;
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiUpper(x) == AsciiUpper(y);
+           });
 }
 
 // How SortBy compares the values of a column.
@@ -29,21 +32,27 @@ CompareKind KindOf(std::uint8_t type) {
         case FIELD_TYPE_LONG:
         case FIELD_TYPE_LONGLONG:
         case FIELD_TYPE_INT24:
-        case FIELD_TYPE_YEAR: return CompareKind::Integer;
-        case FIELD_TYPE_BIT: return CompareKind::Bits;
+        case FIELD_TYPE_YEAR:
+            return CompareKind::Integer;
+        case FIELD_TYPE_BIT:
+            return CompareKind::Bits;
         case FIELD_TYPE_DECIMAL:
         case FIELD_TYPE_FLOAT:
         case FIELD_TYPE_DOUBLE:
-        case FIELD_TYPE_NEWDECIMAL: return CompareKind::Decimal;
+        case FIELD_TYPE_NEWDECIMAL:
+            return CompareKind::Decimal;
         case FIELD_TYPE_TIMESTAMP:
         case FIELD_TYPE_DATE:
         case FIELD_TYPE_DATETIME:
         case FIELD_TYPE_NEWDATE:
         case FIELD_TYPE_ENUM:
         case FIELD_TYPE_VAR_STRING:
-        case FIELD_TYPE_STRING: return CompareKind::Text;
-        case FIELD_TYPE_TIME: return CompareKind::Time;
-        default: return CompareKind::None;
+        case FIELD_TYPE_STRING:
+            return CompareKind::Text;
+        case FIELD_TYPE_TIME:
+            return CompareKind::Time;
+        default:
+            return CompareKind::None;
     }
 }
 
@@ -108,12 +117,15 @@ long long ParseTime(std::string_view text) {
     return sign * (parts[0] * 10000 + parts[1] * 100 + parts[2]);
 }
 
-int CompareValues(CompareKind kind, const std::optional<std::string_view>& a, const std::optional<std::string_view>& b) {
+int CompareValues(CompareKind kind, const std::optional<std::string_view>& a,
+                  const std::optional<std::string_view>& b) {
     if (kind == CompareKind::None) return 0;
     if (!a || !b) return Order(a.has_value(), b.has_value());  // NULL first
     switch (kind) {
-        case CompareKind::Integer: return CompareIntegers(ParseInteger(*a), ParseInteger(*b));
-        case CompareKind::Bits: return Order(ParseBits(*a), ParseBits(*b));
+        case CompareKind::Integer:
+            return CompareIntegers(ParseInteger(*a), ParseInteger(*b));
+        case CompareKind::Bits:
+            return Order(ParseBits(*a), ParseBits(*b));
         case CompareKind::Decimal: {
             const auto x = ParseDecimal(*a), y = ParseDecimal(*b);
             return x && y ? Order(*x, *y) : 0;
@@ -122,8 +134,10 @@ int CompareValues(CompareKind kind, const std::optional<std::string_view>& a, co
             const int c = a->compare(*b);
             return c < 0 ? -1 : (c > 0 ? 1 : 0);
         }
-        case CompareKind::Time: return Order(ParseTime(*a), ParseTime(*b));
-        case CompareKind::None: break;
+        case CompareKind::Time:
+            return Order(ParseTime(*a), ParseTime(*b));
+        case CompareKind::None:
+            break;
     }
     return 0;
 }
@@ -225,7 +239,8 @@ void TMysqlResult::UsedNext() {
         fEOF = true;
         return;
     }
-    const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow_buffer, frow, flengths);
+    const int rc =
+        fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow_buffer, frow, flengths);
     if (rc == 0) {
         fcurrent_row = &frow;
         fRecNo = frowscount;
@@ -245,7 +260,8 @@ void TMysqlResult::UsedLast() {
         return;
     }
     for (;;) {
-        const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow_buffer, frow, flengths);
+        const int rc = fhandle->read_next_row(static_cast<std::size_t>(ffieldscount), frow_buffer,
+                                              frow, flengths);
         if (rc != 0) {
             fLastRow = rc > 0 ? 1 : -1;
             break;
@@ -259,7 +275,8 @@ void TMysqlResult::UsedLast() {
 }
 
 const char* TMysqlResult::FieldValue(int aIndex) const {
-    if (!fcurrent_row || aIndex < 0 || static_cast<std::size_t>(aIndex) >= fcurrent_row->size()) return nullptr;
+    if (!fcurrent_row || aIndex < 0 || static_cast<std::size_t>(aIndex) >= fcurrent_row->size())
+        return nullptr;
     return fcurrent_row->value(static_cast<std::size_t>(aIndex));
 }
 
@@ -281,7 +298,8 @@ int TMysqlResult::FieldIndexByName(std::string_view aName, bool CaseSensitive) c
     return -1;
 }
 
-const TMysql_FieldDef* TMysqlResult::FieldDefByName(std::string_view aName, bool CaseSensitive) const {
+const TMysql_FieldDef* TMysqlResult::FieldDefByName(std::string_view aName,
+                                                    bool CaseSensitive) const {
     return FieldDef(FieldIndexByName(aName, CaseSensitive));
 }
 
@@ -314,7 +332,8 @@ void TMysqlResult::SortBy(const std::vector<int>& columns, const std::vector<boo
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (columns[i] < 0 || static_cast<std::size_t>(columns[i]) >= ffields.size()) continue;
         const auto column = static_cast<std::size_t>(columns[i]);
-        keys.push_back({column, KindOf(ffields[column].FieldType), i < descending.size() && descending[i]});
+        keys.push_back(
+            {column, KindOf(ffields[column].FieldType), i < descending.size() && descending[i]});
     }
     std::stable_sort(fdata.begin(), fdata.end(), [&](const TMysql_Row& a, const TMysql_Row& b) {
         for (const Key& key : keys) {
@@ -327,8 +346,9 @@ void TMysqlResult::SortBy(const std::vector<int>& columns, const std::vector<boo
     if (fcurrent_row) MoveTo(fdata_cursor);
 }
 
-std::int64_t TMysqlResult::findrows(const std::vector<int>& columns, const std::vector<std::string>& values,
-                                    bool CaseSensitive, bool PartialKey) const {
+std::int64_t TMysqlResult::findrows(const std::vector<int>& columns,
+                                    const std::vector<std::string>& values, bool CaseSensitive,
+                                    bool PartialKey) const {
     if (fType != rtStored || columns.empty() || columns.size() != values.size()) return -1;
     for (const int column : columns)
         if (column < 0 || static_cast<std::size_t>(column) >= ffields.size()) return -1;

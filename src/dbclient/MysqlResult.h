@@ -19,7 +19,7 @@ class TMysqlClient;
 enum TResultType { rtUsed = 0, rtStored = 1 };
 
 class TMysqlResult {
-public:
+  public:
     // A result without rows yet. A stored result keeps no reference to the session.
     TMysqlResult(TMysqlClient* aMysql, TResultType aType);
     // A used result still reading drains the session's pending rows first.
@@ -79,7 +79,7 @@ public:
     std::int64_t findrows(const std::vector<int>& columns, const std::vector<std::string>& values,
                           bool CaseSensitive = true, bool PartialKey = false) const;
 
-private:
+  private:
     friend class TMysqlClient;
 
     void MoveTo(std::size_t index);
@@ -94,11 +94,11 @@ private:
     TMysqlClient* fhandle = nullptr;  // used results only, while reading
     TResultType fType;
     std::vector<std::uint32_t> flengths;
-    TMysql_Row frow;                       // used result: the current row
+    TMysql_Row frow;                         // used result: the current row
     std::vector<std::uint32_t> frow_buffer;  // used result: where the current row is kept
-    TMysql_RowStore fstore;                // stored result: memory of the rows
-    std::vector<TMysql_Row> fdata;         // stored result: the rows in arrival order
-    std::size_t fdata_cursor = 0;  // stored result: index of the current row
+    TMysql_RowStore fstore;                  // stored result: memory of the rows
+    std::vector<TMysql_Row> fdata;           // stored result: the rows in arrival order
+    std::size_t fdata_cursor = 0;            // stored result: index of the current row
     std::int64_t fRecNo = -1;
     const TMysql_Row* fcurrent_row = nullptr;
     bool fEOF = false;

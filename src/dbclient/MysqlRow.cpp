@@ -19,9 +19,11 @@ std::uint64_t ValueBytes(TRowValues values) {
 
 std::size_t TMysql_Row::EncodedWords(TRowValues values) {
     const std::uint64_t total = ValueBytes(values);
-    if (total > std::numeric_limits<std::uint32_t>::max() || values.size() >= kNarrow) throw std::bad_alloc();
+    if (total > std::numeric_limits<std::uint32_t>::max() || values.size() >= kNarrow)
+        throw std::bad_alloc();
     const bool narrow = total <= std::numeric_limits<std::uint16_t>::max();
-    return (HeaderBytes(values.size(), narrow) + RoundUp(static_cast<std::size_t>(total))) / sizeof(std::uint32_t);
+    return (HeaderBytes(values.size(), narrow) + RoundUp(static_cast<std::size_t>(total))) /
+           sizeof(std::uint32_t);
 }
 
 void TMysql_Row::Encode(TRowValues values, std::uint32_t* block) {

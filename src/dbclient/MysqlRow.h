@@ -20,7 +20,7 @@ namespace dbclient {
 using TRowValues = std::span<const std::optional<std::string_view>>;
 
 class TMysql_Row {
-public:
+  public:
     TMysql_Row() = default;
     explicit TMysql_Row(const std::uint32_t* block) : data_(block) {}
 
@@ -33,9 +33,13 @@ public:
     explicit operator bool() const { return data_ != nullptr; }
     std::size_t size() const { return data_ ? (data_[0] & kCountMask) : 0; }
     // Columns beyond the row count as NULL.
-    bool is_null(std::size_t index) const { return index >= size() || offset(index) == offset(index + 1); }
+    bool is_null(std::size_t index) const {
+        return index >= size() || offset(index) == offset(index + 1);
+    }
     // Zero-terminated value, or null for NULL.
-    const char* value(std::size_t index) const { return is_null(index) ? nullptr : bytes() + offset(index); }
+    const char* value(std::size_t index) const {
+        return is_null(index) ? nullptr : bytes() + offset(index);
+    }
     // Byte count of the value; 0 for NULL.
     std::uint32_t length(std::size_t index) const {
         return is_null(index) ? 0 : offset(index + 1) - offset(index) - 1;
@@ -49,7 +53,7 @@ public:
         return data_ ? HeaderBytes(size(), narrow()) + RoundUp(offset(size())) : 0;
     }
 
-private:
+  private:
     static constexpr std::uint32_t kNarrow = 0x80000000u;
     static constexpr std::uint32_t kCountMask = ~kNarrow;
 
@@ -70,7 +74,9 @@ private:
         }
         return data_[1 + index];
     }
-    const char* bytes() const { return reinterpret_cast<const char*>(raw() + HeaderBytes(size(), narrow())); }
+    const char* bytes() const {
+        return reinterpret_cast<const char*>(raw() + HeaderBytes(size(), narrow()));
+    }
 
     const std::uint32_t* data_ = nullptr;
 };

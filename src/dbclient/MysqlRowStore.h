@@ -13,14 +13,14 @@
 namespace dbclient {
 
 class TMysql_RowStore {
-public:
+  public:
     // Copies `values` into the store; the view stays valid as long as the store.
     // Raises std::bad_alloc when memory runs out.
     TMysql_Row Add(TRowValues values);
     // Bytes held by the store.
     std::size_t allocated() const { return fallocated * sizeof(std::uint32_t); }
 
-private:
+  private:
     std::vector<std::unique_ptr<std::uint32_t[]>> fblocks;
     std::size_t fused = 0;      // words used in the last block
     std::size_t fcapacity = 0;  // words in the last block

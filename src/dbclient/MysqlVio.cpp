@@ -37,7 +37,9 @@ constexpr int kDefaultTimeout = 30;
 constexpr int kMaxDrainReads = 1000;
 constexpr std::size_t kReadAheadSize = 16384;
 
-int ErrorCode(std::errc e) { return static_cast<int>(e); }
+int ErrorCode(std::errc e) {
+    return static_cast<int>(e);
+}
 
 // TLS contexts for the current TLS session: the library's version-flexible client
 // method with TLS 1.2 as the lowest version. With a CA file or folder the server's
@@ -114,11 +116,12 @@ void TMysqlVio::ResetClosed() {
     ffcntl_mode = 0;
 }
 
-void TMysqlVio::RecordSocketError() { flast_sockerr = net::LastError(); }
+void TMysqlVio::RecordSocketError() {
+    flast_sockerr = net::LastError();
+}
 
-int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host,
-                        const std::string& unix_socket, unsigned port,
-                        unsigned connect_timeout, bool trysock) {
+int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::string& unix_socket,
+                        unsigned port, unsigned connect_timeout, bool trysock) {
     if (ftype != VIO_CLOSED) return -20;
     ftimeout = static_cast<int>(std::min<unsigned>(connect_timeout, INT_MAX / 1000));
     if (!fNoTimeOut && ftimeout == 0) ftimeout = kDefaultTimeout;
@@ -163,7 +166,8 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host,
     if (net::ConnectIPv4(sd, address, static_cast<std::uint16_t>(port)) != 0) {
         const int error = net::LastError();
         const int winsock = net::ToWinsockError(error);
-        if (winsock != net::WSAEWOULDBLOCK && winsock != net::WSAEINPROGRESS) return fail(error, -6);
+        if (winsock != net::WSAEWOULDBLOCK && winsock != net::WSAEINPROGRESS)
+            return fail(error, -6);
     }
     vio_set_nodelay();
     vio_set_keepalive(true);
@@ -249,8 +253,10 @@ long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
                    net::ToWinsockError(net::LastError()) == net::WSAEWOULDBLOCK &&
                    net::WaitWritable(FSd, -1) == 1)
                 r = net::Send(FSd, buffer, size);
-            if (r < 0) RecordSocketError();
-            else flast_sockerr = 0;
+            if (r < 0)
+                RecordSocketError();
+            else
+                flast_sockerr = 0;
             return r;
         }
         case VIO_TYPE_SSL: {
@@ -316,9 +322,8 @@ int TMysqlVio::vio_close() {
     return result;
 }
 
-void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert,
-                            const std::string& ca, const std::string& capath,
-                            std::string& cipher, unsigned timeout) {
+void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert, const std::string& ca,
+                            const std::string& capath, std::string& cipher, unsigned timeout) {
     if (ftype == VIO_CLOSED || ftype == VIO_TYPE_NAMEDPIPE || ftype == VIO_TYPE_SSL) return;
     if (!OpenSSLLoaded()) return;
     const TOpenSslApi& ssl = OpenSsl();
@@ -340,7 +345,7 @@ void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert,
     // With a CA configured the certificate must also be made out to the host connected to.
     const bool verify = !ca.empty() || !capath.empty();
     const bool ready = ssl.SSL_set_fd(fssl, static_cast<int>(sd)) == 1 &&
-                 (!verify || ssl.SSL_set1_host(fssl, fhost.c_str()) == 1);
+                       (!verify || ssl.SSL_set1_host(fssl, fhost.c_str()) == 1);
     ssl.SSL_set_connect_state(fssl);
 
     int r = 0;

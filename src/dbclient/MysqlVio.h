@@ -32,7 +32,7 @@ struct TSSLConnectorDeleter {
 using TSSLConnectorPtr = std::unique_ptr<TSSLConnector, TSSLConnectorDeleter>;
 
 class TMysqlVio {
-public:
+  public:
     TMysqlVio();
     ~TMysqlVio();
     TMysqlVio(const TMysqlVio&) = delete;
@@ -76,7 +76,7 @@ public:
     // The host of the open connection; a verified TLS certificate must name it.
     const std::string& Host() const { return fhost; }
 
-private:
+  private:
     void ResetClosed();
     void RecordSocketError();
     // Waits for the TLS library's wish (read or write) on the socket; false on time-out.

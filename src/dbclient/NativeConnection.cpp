@@ -35,7 +35,8 @@ std::uint32_t ClientFlagsOf(TConnectOptions options) {
 
 int ServerVersionNumber(std::string_view versionText) {
     std::size_t end = 0;
-    while (end < versionText.size() && ((versionText[end] >= '0' && versionText[end] <= '9') || versionText[end] == '.'))
+    while (end < versionText.size() &&
+           ((versionText[end] >= '0' && versionText[end] <= '9') || versionText[end] == '.'))
         ++end;
     std::string digits;
     std::size_t start = 0;
@@ -94,7 +95,8 @@ void TNativeConnection::Login() {
     session.connect(FDBOptions.Host, FDBOptions.User, FDBOptions.Password, FDBOptions.DatabaseName,
                     static_cast<std::uint32_t>(FDBOptions.Port), "", true, FClientFlags);
     if (session.LastErrorNo() != 0 || !session.Connected())
-        throw EDbNativeException::CreateMsg(this, static_cast<int>(session.LastErrorNo()), session.LastError());
+        throw EDbNativeException::CreateMsg(this, static_cast<int>(session.LastErrorNo()),
+                                            session.LastError());
 
     FLoggin = true;
     FServerVersion = ServerVersionNumber(session.ServerVersion());
@@ -102,7 +104,8 @@ void TNativeConnection::Login() {
 
 void TNativeConnection::CheckError() const {
     if (FHandle->LastErrorNo() != 0)
-        throw EDbNativeException::CreateMsg(this, static_cast<int>(FHandle->LastErrorNo()), FHandle->LastError());
+        throw EDbNativeException::CreateMsg(this, static_cast<int>(FHandle->LastErrorNo()),
+                                            FHandle->LastError());
 }
 
 std::int64_t TNativeConnection::ExecuteDirect(std::string_view sql) {

@@ -15,7 +15,15 @@
 
 namespace dbclient {
 
-enum class TConnectOption { coCompress, coFoundRows, coIgnoreSpaces, coInteractive, coNoSchema, coODBC, coSSL };
+enum class TConnectOption {
+    coCompress,
+    coFoundRows,
+    coIgnoreSpaces,
+    coInteractive,
+    coNoSchema,
+    coODBC,
+    coSSL
+};
 using enum TConnectOption;
 using TConnectOptions = TSet<TConnectOption>;
 
@@ -61,7 +69,7 @@ struct TDBOptions {
 };
 
 class TNativeConnection {
-public:
+  public:
     TNativeConnection(TConnectOptions options, std::unique_ptr<TMysqlClient> client);
     ~TNativeConnection();
     TNativeConnection(const TNativeConnection&) = delete;
@@ -106,7 +114,7 @@ public:
     void Commit();
     void Rollback();
 
-private:
+  private:
     std::unique_ptr<TMysqlClient> FHandle;
     TConnectOptions FOptions;
     std::string FSSL_Key, FSSL_Cert;

@@ -6,7 +6,9 @@ namespace dbclient {
 
 namespace {
 
-std::string Text(const char* value) { return value ? std::string(value) : std::string(); }
+std::string Text(const char* value) {
+    return value ? std::string(value) : std::string();
+}
 
 }  // namespace
 
@@ -95,13 +97,15 @@ bool TNativeCursor::ResultIsUpdatable() const {
     return false;
 }
 
-const TDbDescribeCacheItem* TNativeCursor::FindDescribe(const std::string& table, const std::string& field) {
+const TDbDescribeCacheItem* TNativeCursor::FindDescribe(const std::string& table,
+                                                        const std::string& field) {
     for (const auto& item : FDescribeCache)
         if (item.TableName == table && SameText(item.FieldName, field)) return &item;
     return nullptr;
 }
 
-const TDbDescribeCacheItem* TNativeCursor::Describe(const std::string& table, const std::string& field) {
+const TDbDescribeCacheItem* TNativeCursor::Describe(const std::string& table,
+                                                    const std::string& field) {
     if (const auto* item = FindDescribe(table, field)) return item;
     for (const auto& t : FDescribedTables)
         if (t == table) return nullptr;
@@ -135,14 +139,17 @@ const std::vector<TDbFieldDesc>& TNativeCursor::FieldDescs() {
         const TMysql_FieldDef& column = *FStatement->FieldDef(i);
         const bool describable = !column.org_table.empty();
         std::vector<std::string> enumValues;
-        if ((column.FieldType == FIELD_TYPE_ENUM || column.FieldType == FIELD_TYPE_SET) && describable) {
+        if ((column.FieldType == FIELD_TYPE_ENUM || column.FieldType == FIELD_TYPE_SET) &&
+            describable) {
             if (const auto* item = Describe(column.org_table, column.org_name))
                 enumValues = ParseEnumValues(item->FieldType);
         }
         TDbFieldDesc desc = MapColumn(column, enumValues, utf8);
-        if ((column.Flags & (NOT_NULL_FLAG | PRI_KEY_FLAG | UNIQUE_KEY_FLAG)) && desc.FieldType != ftAutoInc) {
+        if ((column.Flags & (NOT_NULL_FLAG | PRI_KEY_FLAG | UNIQUE_KEY_FLAG)) &&
+            desc.FieldType != ftAutoInc) {
             bool defaultKnown = false;
-            if ((column.Flags & NOT_NULL_FLAG) && !(column.Flags & AUTO_INCREMENT_FLAG) && describable) {
+            if ((column.Flags & NOT_NULL_FLAG) && !(column.Flags & AUTO_INCREMENT_FLAG) &&
+                describable) {
                 const auto* item = Describe(column.org_table, column.org_name);
                 defaultKnown = item != nullptr && !item->DefaultIsNull;
             }
@@ -172,7 +179,8 @@ void TNativeCursor::FillRecord(TRecord& record) {
     record.assign(descs.size(), TFieldValue());
     for (std::size_t i = 0; i < descs.size(); ++i) {
         const auto value = row->view(i);
-        record[i] = value ? ConvertValue(descs[i], value->data(), value->size(), zeroDateAsNull) : TFieldValue();
+        record[i] = value ? ConvertValue(descs[i], value->data(), value->size(), zeroDateAsNull)
+                          : TFieldValue();
     }
 }
 

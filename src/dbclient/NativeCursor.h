@@ -40,7 +40,7 @@ enum class TRecordState { tsNoPos, tsPos, tsFirst, tsLast, tsEmpty, tsClosed };
 using enum TRecordState;
 
 class TNativeCursor {
-public:
+  public:
     TNativeCursor(TNativeConnection& connect, std::string sql, int resultsetNo);
     TNativeCursor(const TNativeCursor&) = delete;
     TNativeCursor& operator=(const TNativeCursor&) = delete;
@@ -82,7 +82,7 @@ public:
     std::int64_t RecNo() const;
     TRecordState RecordState() const { return FRecordState; }
 
-private:
+  private:
     void FillRecord(TRecord& record);
     const TDbDescribeCacheItem* FindDescribe(const std::string& table, const std::string& field);
     const TDbDescribeCacheItem* Describe(const std::string& table, const std::string& field);

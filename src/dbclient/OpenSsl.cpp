@@ -1,9 +1,9 @@
 #include "dbclient/OpenSsl.h"
-#include "dbclient/OpenSslApi.h"
 
 #include <atomic>
 #include <mutex>
 
+#include "dbclient/OpenSslApi.h"
 #include "platform/dynlib.h"
 
 namespace dbclient {
@@ -92,12 +92,20 @@ void UnloadOpenSSL() {
     Forget();
 }
 
-bool OpenSSLLoaded() { return gLoaded; }
+bool OpenSSLLoaded() {
+    return gLoaded;
+}
 
-const TOpenSslApi& OpenSsl() { return gApi; }
+const TOpenSslApi& OpenSsl() {
+    return gApi;
+}
 
-void OpenSslContextCreated() { ++gContexts; }
-void OpenSslContextReleased() { --gContexts; }
+void OpenSslContextCreated() {
+    ++gContexts;
+}
+void OpenSslContextReleased() {
+    --gContexts;
+}
 
 std::optional<TOpenSslError> TakeOpenSslError() {
     if (!gLoaded) return std::nullopt;

@@ -33,8 +33,10 @@ TRandState old_rand_seed(std::uint32_t a, std::uint32_t b) {
 
 double old_rand_next(TRandState& state) {
     // 64-bit intermediates: r1 * 3 + r2 stays far below 2^64.
-    state.r1 = static_cast<std::uint32_t>((std::uint64_t{state.r1} * 3 + state.r2) % state.max_value);
-    state.r2 = static_cast<std::uint32_t>((std::uint64_t{state.r1} + state.r2 + 33) % state.max_value);
+    state.r1 =
+        static_cast<std::uint32_t>((std::uint64_t{state.r1} * 3 + state.r2) % state.max_value);
+    state.r2 =
+        static_cast<std::uint32_t>((std::uint64_t{state.r1} + state.r2 + 33) % state.max_value);
     return state.r1 / state.max_value_dbl;
 }
 

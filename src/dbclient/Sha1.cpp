@@ -78,7 +78,8 @@ TSha1Digest TSha1Context::sha1Result() {
     // Padding: 0x80, zeros up to 56 bytes into a block, then the bit length big-endian.
     std::uint8_t pad[72] = {0x80};
     const std::size_t padLength = fblock_used < 56 ? 56 - fblock_used : 120 - fblock_used;
-    for (int i = 0; i < 8; ++i) pad[padLength + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+    for (int i = 0; i < 8; ++i)
+        pad[padLength + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
     sha1Input(std::span<const std::uint8_t>(pad, padLength + 8));
 
     TSha1Digest digest;

@@ -11,7 +11,7 @@ namespace dbclient {
 using TSha1Digest = std::array<std::uint8_t, 20>;
 
 class TSha1Context {
-public:
+  public:
     TSha1Context() { sha1Reset(); }
 
     void sha1Reset();
@@ -20,7 +20,7 @@ public:
     // Finishes the digest and returns it; the context is reset afterwards.
     TSha1Digest sha1Result();
 
-private:
+  private:
     void ProcessBlock(const std::uint8_t* block);
 
     std::array<std::uint32_t, 5> fhash{};

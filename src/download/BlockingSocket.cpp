@@ -20,20 +20,22 @@ socklen_t SinLength(const sockaddr_storage& sin) {
 std::string SinIP(const sockaddr_storage& sin) {
     char host[NI_MAXHOST] = "";
     if (sin.ss_family != AF_INET && sin.ss_family != AF_INET6) return "0.0.0.0";
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sin), SinLength(sin), host, sizeof host, nullptr, 0,
-                      NI_NUMERICHOST) != 0)
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sin), SinLength(sin), host, sizeof host,
+                      nullptr, 0, NI_NUMERICHOST) != 0)
         return "0.0.0.0";
     return host;
 }
 
 int SinPort(const sockaddr_storage& sin) {
     if (sin.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(sin).sin_port);
-    if (sin.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(sin).sin6_port);
+    if (sin.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(sin).sin6_port);
     return 0;
 }
 
 int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -64,7 +66,9 @@ void TBlockingSocket::DoMonitor(bool writing, const void* buffer, std::int32_t l
     if (OnMonitor) OnMonitor(*this, writing, buffer, len);
 }
 
-void TBlockingSocket::SetLastError(int code) { FLastError = code; }
+void TBlockingSocket::SetLastError(int code) {
+    FLastError = code;
+}
 
 void TBlockingSocket::ResetLastError() {
     FLastError = 0;
@@ -80,15 +84,19 @@ int TBlockingSocket::SockCheck(long result) {
     return FLastError;
 }
 
-std::string TBlockingSocket::GetErrorDescEx() { return GetErrorDesc(FLastError); }
+std::string TBlockingSocket::GetErrorDescEx() {
+    return GetErrorDesc(FLastError);
+}
 
 void TBlockingSocket::ExceptCheck() {
     FLastErrorDesc = GetErrorDescEx();
-    if (FLastError == 0 || FLastError == net::WSAEWOULDBLOCK || FLastError == net::WSAEINPROGRESS) return;
+    if (FLastError == 0 || FLastError == net::WSAEWOULDBLOCK || FLastError == net::WSAEINPROGRESS)
+        return;
     DoStatus(hrError, std::to_string(FLastError) + "," + FLastErrorDesc);
     if (FRaiseExcept) {
-        throw ESocketError(FLastError, FLastErrorDesc,
-                           "TCP/IP Socket error " + std::to_string(FLastError) + ": " + FLastErrorDesc);
+        throw ESocketError(
+            FLastError, FLastErrorDesc,
+            "TCP/IP Socket error " + std::to_string(FLastError) + ": " + FLastErrorDesc);
     }
 }
 
@@ -102,7 +110,8 @@ bool TBlockingSocket::TestStopFlag() {
 
 // --- Resolving and creating -------------------------------------------------------------
 
-bool TBlockingSocket::SetSin(sockaddr_storage& address, const std::string& ip, const std::string& port) {
+bool TBlockingSocket::SetSin(sockaddr_storage& address, const std::string& ip,
+                             const std::string& port) {
     DoStatus(hrResolvingBegin, ip + ":" + port);
     ResetLastError();
     address = sockaddr_storage{};
@@ -112,8 +121,10 @@ bool TBlockingSocket::SetSin(sockaddr_storage& address, const std::string& ip, c
         // An open socket can only reach addresses of its own family.
         family = FIP6used ? famIP6 : famIP4;
     } else if (family == famAny) {
-        if (IsIP4(ip)) family = famIP4;
-        else if (IsIP6(ip)) family = famIP6;
+        if (IsIP4(ip))
+            family = famIP4;
+        else if (IsIP6(ip))
+            family = famIP6;
     }
 
     const auto lookup = [&](int af) {
@@ -131,7 +142,8 @@ bool TBlockingSocket::SetSin(sockaddr_storage& address, const std::string& ip, c
         addrinfo* found = nullptr;
         const int rc = ::getaddrinfo(node, port.c_str(), &hints, &found);
         if (rc == 0 && found != nullptr) {
-            std::memcpy(&address, found->ai_addr, std::min<std::size_t>(found->ai_addrlen, sizeof address));
+            std::memcpy(&address, found->ai_addr,
+                        std::min<std::size_t>(found->ai_addrlen, sizeof address));
         }
         if (found != nullptr) ::freeaddrinfo(found);
         return rc;
@@ -186,37 +198,57 @@ void TBlockingSocket::SetDelayedOption(const TSocketOption& option) {
 
 void TBlockingSocket::ApplyOption(const TSocketOption& option) {
     const auto set = [&](int level, int name, int value) {
-        SockCheck(::setsockopt(FSocket, level, name, reinterpret_cast<const char*>(&value), sizeof value));
+        SockCheck(::setsockopt(FSocket, level, name, reinterpret_cast<const char*>(&value),
+                               sizeof value));
     };
     switch (option.Option) {
         case sotLinger: {
             linger l{};
             l.l_onoff = option.Enabled ? 1 : 0;
             l.l_linger = static_cast<decltype(l.l_linger)>(option.Value / 1000);
-            SockCheck(::setsockopt(FSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l));
+            SockCheck(::setsockopt(FSocket, SOL_SOCKET, SO_LINGER,
+                                   reinterpret_cast<const char*>(&l), sizeof l));
             break;
         }
-        case sotRecvBuff: set(SOL_SOCKET, SO_RCVBUF, option.Value); break;
-        case sotSendBuff: set(SOL_SOCKET, SO_SNDBUF, option.Value); break;
+        case sotRecvBuff:
+            set(SOL_SOCKET, SO_RCVBUF, option.Value);
+            break;
+        case sotSendBuff:
+            set(SOL_SOCKET, SO_SNDBUF, option.Value);
+            break;
         case sotNonBlock:
             FNonBlockMode = option.Enabled;
             SockCheck(net::SetNonBlocking(FSocket, option.Enabled) == 0 ? 0 : -1);
             break;
-        case sotRecvTimeout: SockCheck(net::SetTimeoutOption(FSocket, true, option.Value) == 0 ? 0 : -1); break;
-        case sotSendTimeout: SockCheck(net::SetTimeoutOption(FSocket, false, option.Value) == 0 ? 0 : -1); break;
-        case sotReuse: set(SOL_SOCKET, SO_REUSEADDR, option.Enabled ? 1 : 0); break;
-        case sotBroadcast: set(SOL_SOCKET, SO_BROADCAST, option.Enabled ? 1 : 0); break;
+        case sotRecvTimeout:
+            SockCheck(net::SetTimeoutOption(FSocket, true, option.Value) == 0 ? 0 : -1);
+            break;
+        case sotSendTimeout:
+            SockCheck(net::SetTimeoutOption(FSocket, false, option.Value) == 0 ? 0 : -1);
+            break;
+        case sotReuse:
+            set(SOL_SOCKET, SO_REUSEADDR, option.Enabled ? 1 : 0);
+            break;
+        case sotBroadcast:
+            set(SOL_SOCKET, SO_BROADCAST, option.Enabled ? 1 : 0);
+            break;
         case sotTTL:
-            if (FIP6used) set(IPPROTO_IPV6, IPV6_UNICAST_HOPS, option.Value);
-            else set(IPPROTO_IP, IP_TTL, option.Value);
+            if (FIP6used)
+                set(IPPROTO_IPV6, IPV6_UNICAST_HOPS, option.Value);
+            else
+                set(IPPROTO_IP, IP_TTL, option.Value);
             break;
         case sotMulticastTTL:
-            if (FIP6used) set(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, option.Value);
-            else set(IPPROTO_IP, IP_MULTICAST_TTL, option.Value);
+            if (FIP6used)
+                set(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, option.Value);
+            else
+                set(IPPROTO_IP, IP_MULTICAST_TTL, option.Value);
             break;
         case sotMulticastLoop:
-            if (FIP6used) set(IPPROTO_IPV6, IPV6_MULTICAST_LOOP, option.Enabled ? 1 : 0);
-            else set(IPPROTO_IP, IP_MULTICAST_LOOP, option.Enabled ? 1 : 0);
+            if (FIP6used)
+                set(IPPROTO_IPV6, IPV6_MULTICAST_LOOP, option.Enabled ? 1 : 0);
+            else
+                set(IPPROTO_IP, IP_MULTICAST_LOOP, option.Enabled ? 1 : 0);
             break;
     }
     ExceptCheck();
@@ -225,33 +257,47 @@ void TBlockingSocket::ApplyOption(const TSocketOption& option) {
 std::int32_t TBlockingSocket::SizeRecvBuffer() const {
     int value = 0;
     socklen_t len = sizeof value;
-    if (::getsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &len) != 0) return 1024;
+    if (::getsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &len) != 0)
+        return 1024;
     return value;
 }
 
-void TBlockingSocket::SetSizeRecvBuffer(std::int32_t size) { SetDelayedOption({sotRecvBuff, false, size}); }
+void TBlockingSocket::SetSizeRecvBuffer(std::int32_t size) {
+    SetDelayedOption({sotRecvBuff, false, size});
+}
 
 std::int32_t TBlockingSocket::SizeSendBuffer() const {
     int value = 0;
     socklen_t len = sizeof value;
-    if (::getsockopt(FSocket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&value), &len) != 0) return 1024;
+    if (::getsockopt(FSocket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&value), &len) != 0)
+        return 1024;
     return value;
 }
 
-void TBlockingSocket::SetSizeSendBuffer(std::int32_t size) { SetDelayedOption({sotSendBuff, false, size}); }
+void TBlockingSocket::SetSizeSendBuffer(std::int32_t size) {
+    SetDelayedOption({sotSendBuff, false, size});
+}
 
-void TBlockingSocket::SetNonBlockMode(bool value) { SetDelayedOption({sotNonBlock, value, 0}); }
+void TBlockingSocket::SetNonBlockMode(bool value) {
+    SetDelayedOption({sotNonBlock, value, 0});
+}
 
 void TBlockingSocket::SetTimeout(std::int32_t ms) {
     SetDelayedOption({sotRecvTimeout, false, ms});
     SetDelayedOption({sotSendTimeout, false, ms});
 }
 
-void TBlockingSocket::SetLinger(bool enable, std::int32_t ms) { SetDelayedOption({sotLinger, enable, ms}); }
+void TBlockingSocket::SetLinger(bool enable, std::int32_t ms) {
+    SetDelayedOption({sotLinger, enable, ms});
+}
 
-void TBlockingSocket::SetTTL(std::int32_t ttl) { SetDelayedOption({sotTTL, false, ttl}); }
+void TBlockingSocket::SetTTL(std::int32_t ttl) {
+    SetDelayedOption({sotTTL, false, ttl});
+}
 
-void TBlockingSocket::SetReuse(bool enable) { SetDelayedOption({sotReuse, enable, 0}); }
+void TBlockingSocket::SetReuse(bool enable) {
+    SetDelayedOption({sotReuse, enable, 0});
+}
 
 void TBlockingSocket::SetFamily(TSocketFamily family) {
     FFamily = family;
@@ -270,7 +316,8 @@ void TBlockingSocket::ReadAddresses() {
 }
 
 void TBlockingSocket::Bind(const std::string& ip, const std::string& port) {
-    if (FSocket == net::kInvalidSocket && FFamily == famAny && ip == "0.0.0.0" && port == "0") return;
+    if (FSocket == net::kInvalidSocket && FFamily == famAny && ip == "0.0.0.0" && port == "0")
+        return;
     sockaddr_storage sin{};
     if (SetSin(sin, ip, port)) {
         if (FSocket == net::kInvalidSocket) CreateSocketByAddress(sin);
@@ -286,7 +333,9 @@ void TBlockingSocket::Bind(const std::string& ip, const std::string& port) {
     DoStatus(hrBind, ip + ":" + port);
 }
 
-void TBlockingSocket::Connect(const std::string& ip, const std::string& port) { ConnectPlain(ip, port); }
+void TBlockingSocket::Connect(const std::string& ip, const std::string& port) {
+    ConnectPlain(ip, port);
+}
 
 void TBlockingSocket::ConnectPlain(const std::string& ip, const std::string& port) {
     sockaddr_storage sin{};
@@ -294,7 +343,8 @@ void TBlockingSocket::ConnectPlain(const std::string& ip, const std::string& por
         if (FSocket == net::kInvalidSocket) CreateSocketByAddress(sin);
         if (FLastError == 0) {
             const auto connectTo = [&] {
-                return SockCheck(::connect(FSocket, reinterpret_cast<const sockaddr*>(&sin), SinLength(sin)));
+                return SockCheck(
+                    ::connect(FSocket, reinterpret_cast<const sockaddr*>(&sin), SinLength(sin)));
             };
             if (FConnectionTimeout <= 0) {
                 connectTo();
@@ -309,7 +359,8 @@ void TBlockingSocket::ConnectPlain(const std::string& ip, const std::string& por
                         // Writable also after a failed attempt: the socket's pending error tells.
                         int pending = 0;
                         socklen_t len = sizeof pending;
-                        ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &len);
+                        ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR,
+                                     reinterpret_cast<char*>(&pending), &len);
                         FLastError = net::ToWinsockError(pending);
                     }
                 }
@@ -325,7 +376,9 @@ void TBlockingSocket::ConnectPlain(const std::string& ip, const std::string& por
     DoStatus(hrConnect, ip + ":" + port);
 }
 
-void TBlockingSocket::CloseSocket() { AbortSocket(); }
+void TBlockingSocket::CloseSocket() {
+    AbortSocket();
+}
 
 void TBlockingSocket::AbortSocket() {
     if (FSocket != net::kInvalidSocket) net::CloseSocket(FSocket);
@@ -337,7 +390,8 @@ void TBlockingSocket::AbortSocket() {
 
 // --- Sending ------------------------------------------------------------------------------
 
-void TBlockingSocket::LimitBandwidth(std::int32_t length, std::uint32_t limit, Clock::time_point& next) {
+void TBlockingSocket::LimitBandwidth(std::int32_t length, std::uint32_t limit,
+                                     Clock::time_point& next) {
     if (FStopFlag || limit == 0) return;
     const auto now = Clock::now();
     if (now < next) {
@@ -404,7 +458,8 @@ std::int32_t TBlockingSocket::RecvBuffer(void* buffer, std::int32_t length) {
     if (OnReadFilter) {
         std::string value(static_cast<const char*>(buffer), static_cast<std::size_t>(n));
         OnReadFilter(*this, value);
-        n = static_cast<std::int32_t>(std::min<std::size_t>(value.size(), static_cast<std::size_t>(n)));
+        n = static_cast<std::int32_t>(
+            std::min<std::size_t>(value.size(), static_cast<std::size_t>(n)));
         std::memcpy(buffer, value.data(), static_cast<std::size_t>(n));
     }
     return n;
@@ -540,7 +595,8 @@ std::int32_t TBlockingSocket::RecvBufferEx(void* buffer, std::int32_t length, in
             std::min<std::size_t>(packet.size(), static_cast<std::size_t>(length - placed)));
         std::memcpy(out + placed, packet.data(), static_cast<std::size_t>(n));
         placed += n;
-        if (static_cast<std::size_t>(n) < packet.size()) FBuffer = packet.substr(static_cast<std::size_t>(n)) + FBuffer;
+        if (static_cast<std::size_t>(n) < packet.size())
+            FBuffer = packet.substr(static_cast<std::size_t>(n)) + FBuffer;
     }
     return placed;
 }
@@ -554,7 +610,8 @@ std::string TBlockingSocket::RecvBufferStr(std::int32_t length, int timeoutMs) {
     return result;
 }
 
-void TBlockingSocket::RecvStreamSize(platform::MemoryStream& stream, int timeoutMs, std::int64_t size) {
+void TBlockingSocket::RecvStreamSize(platform::MemoryStream& stream, int timeoutMs,
+                                     std::int64_t size) {
     ResetLastError();
     if (size <= 0) return;
     const std::int64_t units = size / FSendMaxChunk;
@@ -618,7 +675,8 @@ std::string TBlockingSocket::RecvTerminated(int timeoutMs, const std::string& te
             FLastError = net::WSAENOBUFS;
             break;
         }
-        searchFrom = anyLineEnd ? work.size() : work.size() - std::min(work.size(), terminator.size() - 1);
+        searchFrom =
+            anyLineEnd ? work.size() : work.size() - std::min(work.size(), terminator.size() - 1);
     }
     ExceptCheck();
     return {};
@@ -647,68 +705,129 @@ void TBlockingSocket::Purge() {
 
 // --- Addresses ----------------------------------------------------------------------------
 
-std::string TBlockingSocket::GetLocalSinIP() const { return SinIP(FLocalSin); }
-std::string TBlockingSocket::GetRemoteSinIP() const { return SinIP(FRemoteSin); }
-int TBlockingSocket::GetLocalSinPort() const { return SinPort(FLocalSin); }
-int TBlockingSocket::GetRemoteSinPort() const { return SinPort(FRemoteSin); }
+std::string TBlockingSocket::GetLocalSinIP() const {
+    return SinIP(FLocalSin);
+}
+std::string TBlockingSocket::GetRemoteSinIP() const {
+    return SinIP(FRemoteSin);
+}
+int TBlockingSocket::GetLocalSinPort() const {
+    return SinPort(FLocalSin);
+}
+int TBlockingSocket::GetRemoteSinPort() const {
+    return SinPort(FRemoteSin);
+}
 
 // --- Error texts --------------------------------------------------------------------------
 
 std::string TBlockingSocket::GetErrorDesc(int errorCode) {
     switch (errorCode) {
-        case 0: return "";
-        case 10004: return "Interrupted system call";
-        case 10009: return "Bad file number";
-        case 10013: return "Permission denied";
-        case 10014: return "Bad address";
-        case 10022: return "Invalid argument";
-        case 10024: return "Too many open files";
-        case 10035: return "Operation would block";
-        case 10036: return "Operation now in progress";
-        case 10037: return "Operation already in progress";
-        case 10038: return "Socket operation on nonsocket";
-        case 10039: return "Destination address required";
-        case 10040: return "Message too long";
-        case 10041: return "Protocol wrong type for socket";
-        case 10042: return "Protocol not available";
-        case 10043: return "Protocol not supported";
-        case 10044: return "Socket type not supported";
-        case 10045: return "Operation not supported on socket";
-        case 10046: return "Protocol family not supported";
-        case 10047: return "Address family not supported";
-        case 10048: return "Address already in use";
-        case 10049: return "Can't assign requested address";
-        case 10050: return "Network is down";
-        case 10051: return "Network is unreachable";
-        case 10052: return "Network dropped connection on reset";
-        case 10053: return "Software caused connection abort";
-        case 10054: return "Connection reset by peer";
-        case 10055: return "No Buffer space available";
-        case 10056: return "Socket is already connected";
-        case 10057: return "Socket is not connected";
-        case 10058: return "Can't send after socket shutdown";
-        case 10059: return "Too many references: can't splice";
-        case 10060: return "Connection timed out";
-        case 10061: return "Connection refused";
-        case 10062: return "Too many levels of symbolic links";
-        case 10063: return "File name is too long";
-        case 10064: return "Host is down";
-        case 10065: return "No route to host";
-        case 10066: return "Directory is not empty";
-        case 10067: return "Too many processes";
-        case 10068: return "Too many users";
-        case 10069: return "Disk quota exceeded";
-        case 10070: return "Stale NFS file handle";
-        case 10071: return "Too many levels of remote in path";
-        case 10091: return "Network subsystem is unusable";
-        case 10092: return "Winsock DLL cannot support this application";
-        case 10093: return "Winsock not initialized";
-        case 10101: return "Disconnect";
-        case 11001: return "Host not found";
-        case 11002: return "Non authoritative - host not found";
-        case 11003: return "Non recoverable error";
-        case 11004: return "Valid name, no data record of requested type";
-        default: return "Other Winsock error (" + std::to_string(errorCode) + ")";
+        case 0:
+            return "";
+        case 10004:
+            return "Interrupted system call";
+        case 10009:
+            return "Bad file number";
+        case 10013:
+            return "Permission denied";
+        case 10014:
+            return "Bad address";
+        case 10022:
+            return "Invalid argument";
+        case 10024:
+            return "Too many open files";
+        case 10035:
+            return "Operation would block";
+        case 10036:
+            return "Operation now in progress";
+        case 10037:
+            return "Operation already in progress";
+        case 10038:
+            return "Socket operation on nonsocket";
+        case 10039:
+            return "Destination address required";
+        case 10040:
+            return "Message too long";
+        case 10041:
+            return "Protocol wrong type for socket";
+        case 10042:
+            return "Protocol not available";
+        case 10043:
+            return "Protocol not supported";
+        case 10044:
+            return "Socket type not supported";
+        case 10045:
+            return "Operation not supported on socket";
+        case 10046:
+            return "Protocol family not supported";
+        case 10047:
+            return "Address family not supported";
+        case 10048:
+            return "Address already in use";
+        case 10049:
+            return "Can't assign requested address";
+        case 10050:
+            return "Network is down";
+        case 10051:
+            return "Network is unreachable";
+        case 10052:
+            return "Network dropped connection on reset";
+        case 10053:
+            return "Software caused connection abort";
+        case 10054:
+            return "Connection reset by peer";
+        case 10055:
+            return "No Buffer space available";
+        case 10056:
+            return "Socket is already connected";
+        case 10057:
+            return "Socket is not connected";
+        case 10058:
+            return "Can't send after socket shutdown";
+        case 10059:
+            return "Too many references: can't splice";
+        case 10060:
+            return "Connection timed out";
+        case 10061:
+            return "Connection refused";
+        case 10062:
+            return "Too many levels of symbolic links";
+        case 10063:
+            return "File name is too long";
+        case 10064:
+            return "Host is down";
+        case 10065:
+            return "No route to host";
+        case 10066:
+            return "Directory is not empty";
+        case 10067:
+            return "Too many processes";
+        case 10068:
+            return "Too many users";
+        case 10069:
+            return "Disk quota exceeded";
+        case 10070:
+            return "Stale NFS file handle";
+        case 10071:
+            return "Too many levels of remote in path";
+        case 10091:
+            return "Network subsystem is unusable";
+        case 10092:
+            return "Winsock DLL cannot support this application";
+        case 10093:
+            return "Winsock not initialized";
+        case 10101:
+            return "Disconnect";
+        case 11001:
+            return "Host not found";
+        case 11002:
+            return "Non authoritative - host not found";
+        case 11003:
+            return "Non recoverable error";
+        case 11004:
+            return "Valid name, no data record of requested type";
+        default:
+            return "Other Winsock error (" + std::to_string(errorCode) + ")";
     }
 }
 
@@ -789,7 +908,8 @@ std::int32_t TTCPBlockingSocket::RecvBuffer(void* buffer, std::int32_t length) {
 std::int32_t TTCPBlockingSocket::WaitingData() {
     if (!FSSL->Connection()) return TSocksBlockingSocket::WaitingData();
     const long n = FSSL->WaitingData();
-    return n > 0 ? static_cast<std::int32_t>(std::min<long>(n, 65536)) : TSocksBlockingSocket::WaitingData();
+    return n > 0 ? static_cast<std::int32_t>(std::min<long>(n, 65536))
+                 : TSocksBlockingSocket::WaitingData();
 }
 
 void TTCPBlockingSocket::SSLDoConnect() {

@@ -67,10 +67,10 @@ struct TSocketOption {
 
 class TBlockingSocket;
 
-using TSocketStatusHook =
-    std::function<void(TBlockingSocket& sender, TSocketHookReason reason, const std::string& value)>;
-using TSocketMonitorHook =
-    std::function<void(TBlockingSocket& sender, bool writing, const void* buffer, std::int32_t len)>;
+using TSocketStatusHook = std::function<void(TBlockingSocket& sender, TSocketHookReason reason,
+                                             const std::string& value)>;
+using TSocketMonitorHook = std::function<void(TBlockingSocket& sender, bool writing,
+                                              const void* buffer, std::int32_t len)>;
 using TSocketDataFilterHook = std::function<void(TBlockingSocket& sender, std::string& value)>;
 using TSocketCreateHook = std::function<void(TBlockingSocket& sender)>;
 using TSocketHeartbeatHook = std::function<void(TBlockingSocket& sender)>;
@@ -78,9 +78,11 @@ using TSocketAfterConnectHook = std::function<void(TBlockingSocket& sender)>;
 
 // Raised only with RaiseExcept on: "TCP/IP Socket error %d: %s".
 class ESocketError : public platform::Exception {
-public:
+  public:
     ESocketError(int errorCode, std::string errorMessage, std::string message)
-        : Exception(std::move(message)), ErrorCode(errorCode), ErrorMessage(std::move(errorMessage)) {}
+        : Exception(std::move(message)),
+          ErrorCode(errorCode),
+          ErrorMessage(std::move(errorMessage)) {}
     int ErrorCode;
     std::string ErrorMessage;
 };
@@ -89,7 +91,7 @@ public:
 inline constexpr int WSASYSNOTREADY = 10091;
 
 class TBlockingSocket {
-public:
+  public:
     TBlockingSocket();
     virtual ~TBlockingSocket();  // closes the system socket without notifications
     TBlockingSocket(const TBlockingSocket&) = delete;
@@ -203,7 +205,7 @@ public:
     int GetLocalSinPort() const;
     int GetRemoteSinPort() const;
 
-protected:
+  protected:
     // Raises the status hook when assigned.
     void DoStatus(TSocketHookReason reason, const std::string& value);
     void DoMonitor(bool writing, const void* buffer, std::int32_t len);
@@ -232,7 +234,7 @@ protected:
     // Ends a Purge in progress (a close re-entered from a hook asks for it).
     bool FPurgeStop = false;
 
-private:
+  private:
     void SetDelayedOption(const TSocketOption& option);
     void ApplyOption(const TSocketOption& option);
     void LimitBandwidth(std::int32_t length, std::uint32_t limit,
@@ -273,7 +275,7 @@ enum TSocksType : std::uint8_t { skSocks5 = 0, skSocks4 };
 // SOCKS proxy settings. With SocksIP empty (the default) no SOCKS step takes place; the
 // SOCKS negotiation itself is not part of this program.
 class TSocksBlockingSocket : public TBlockingSocket {
-public:
+  public:
     std::string SocksIP() const { return FSocksIP; }
     void SetSocksIP(const std::string& value) { FSocksIP = value; }
     std::string SocksPort() const { return FSocksPort; }
@@ -291,7 +293,7 @@ public:
     bool UsingSocks() const { return FUsingSocks; }
     int SocksLastError() const { return FSocksLastError; }
 
-protected:
+  protected:
     std::string FSocksIP;
     std::string FSocksPort = "1080";
     std::int32_t FSocksTimeout = 60000;
@@ -309,7 +311,7 @@ protected:
 // The TCP socket of the HTTP client: plain connect (SOCKS and HTTP-tunnel settings are
 // kept but not negotiated), and a secure-transport layer (TSecureLayerNone here).
 class TTCPBlockingSocket : public TSocksBlockingSocket {
-public:
+  public:
     TTCPBlockingSocket();
     ~TTCPBlockingSocket() override;
 
@@ -337,10 +339,10 @@ public:
     void SetHTTPTunnelTimeout(std::int32_t ms) { FHTTPTunnelTimeout = ms; }
     bool HTTPTunnel() const { return FHTTPTunnel; }
 
-protected:
+  protected:
     std::string GetErrorDescEx() override;
 
-private:
+  private:
     std::unique_ptr<TSecureLayer> FSSL;
     std::string FHTTPTunnelIP;
     std::string FHTTPTunnelPort;

@@ -29,13 +29,15 @@ struct TimeOfDay {
 // The time-of-day part of a date-time span (whole days are ignored).
 TimeOfDay DecodeTime(double span) {
     const double fraction = span - std::floor(span);
-    const auto ms = std::llround(fraction * static_cast<double>(kMillisecondsPerDay)) % kMillisecondsPerDay;
+    const auto ms =
+        std::llround(fraction * static_cast<double>(kMillisecondsPerDay)) % kMillisecondsPerDay;
     return {static_cast<std::uint16_t>(ms / 3600000), static_cast<std::uint16_t>(ms / 60000 % 60),
             static_cast<std::uint16_t>(ms / 1000 % 60), static_cast<std::uint16_t>(ms % 1000)};
 }
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
@@ -46,7 +48,8 @@ std::int32_t SaturateToInt32(std::int64_t value) {
     return static_cast<std::int32_t>(value < lo ? lo : value > hi ? hi : value);
 }
 
-std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded, double averageSpeed) {
+std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded,
+                              double averageSpeed) {
     const double seconds =
         std::trunc(static_cast<double>(toDownload - downloaded) / 1024.0 / averageSpeed);
     // Beyond 64 bits (a vanishing speed) the low 16 bits mean nothing; keep the largest value.
@@ -64,9 +67,11 @@ bool IsPlainFileName(const std::string& name) {
 
 TDownloadWorker::TDownloadWorker(TDownloader* owner) : TDownloadWorker(owner, nullptr, nullptr) {}
 
-TDownloadWorker::TDownloadWorker(TDownloader* owner, TTCPBlockingSocket* sock, platform::MemoryStream* document)
+TDownloadWorker::TDownloadWorker(TDownloader* owner, TTCPBlockingSocket* sock,
+                                 platform::MemoryStream* document)
     : fSock(sock), fDocument(document) {
-    if (owner == nullptr) throw platform::Exception("Essa Classe deve ser instanciada por TDownloader");
+    if (owner == nullptr)
+        throw platform::Exception("Essa Classe deve ser instanciada por TDownloader");
     fOwner = owner;
     fProxy = owner->Proxy();
     fDownloadDest = owner->DownloadDest();
@@ -107,12 +112,14 @@ void TDownloadWorker::SetDownloadStatus(TDownloadStatus value) {
 
 void TDownloadWorker::NotifyStatus(TBlockingSocket& Sender, TSocketHookReason Reason) {
     if (fOnHookStatus)
-        fOnHookStatus(Sender, Reason, SaturateToInt32(fBytesToDownload), SaturateToInt32(fBytesDownloaded));
+        fOnHookStatus(Sender, Reason, SaturateToInt32(fBytesToDownload),
+                      SaturateToInt32(fBytesDownloaded));
 }
 
 void TDownloadWorker::PrepareWorkingFile() {
     std::string folder = Trim(fDownloadDest);
-    if (!folder.empty() && folder.back() != platform::fs::kPathDelim) folder += platform::fs::kPathDelim;
+    if (!folder.empty() && folder.back() != platform::fs::kPathDelim)
+        folder += platform::fs::kPathDelim;
     fFilePart = folder + fFilePart;
     fFileStream.reset();
     using platform::fs::FileStream;
@@ -121,11 +128,13 @@ void TDownloadWorker::PrepareWorkingFile() {
     using platform::fs::ShareMode;
     if (platform::fs::FileExists(fFilePart)) {
         fDownloadStatus = stResume;
-        fFileStream = std::make_unique<FileStream>(fFilePart, OpenMode::ReadWrite, ShareMode::Exclusive);
+        fFileStream =
+            std::make_unique<FileStream>(fFilePart, OpenMode::ReadWrite, ShareMode::Exclusive);
         fBytesResumed = fFileStream->Seek(0, SeekOrigin::End);
     } else {
         fDownloadStatus = stNone;
-        fFileStream = std::make_unique<FileStream>(fFilePart, OpenMode::CreateNew, ShareMode::Exclusive);
+        fFileStream =
+            std::make_unique<FileStream>(fFilePart, OpenMode::CreateNew, ShareMode::Exclusive);
         fFileStream->Seek(0, SeekOrigin::Begin);
         fBytesResumed = 0;
     }
@@ -166,7 +175,8 @@ void TDownloadWorker::FlushDocument() {
     fDocument->Clear();
 }
 
-void TDownloadWorker::HandleSocketMonitor(TBlockingSocket& Sender, bool Writing, const void*, std::int32_t Len) {
+void TDownloadWorker::HandleSocketMonitor(TBlockingSocket& Sender, bool Writing, const void*,
+                                          std::int32_t Len) {
     if (Writing) return;
     fBytesDownloaded += Len;
     if (fDocument != nullptr && fDocument->Size() > 0) FlushDocument();
@@ -182,8 +192,8 @@ void TDownloadWorker::HandleSocketMonitor(TBlockingSocket& Sender, bool Writing,
     if (Stopping() && fSock != nullptr) fSock->CloseSocket();
 
     if (fOnHookMonitor)
-        fOnHookMonitor(Sender, SaturateToInt32(fBytesToDownload), SaturateToInt32(fBytesDownloaded), fAverageSpeed,
-                       elapsed.hour, elapsed.min, sec);
+        fOnHookMonitor(Sender, SaturateToInt32(fBytesToDownload), SaturateToInt32(fBytesDownloaded),
+                       fAverageSpeed, elapsed.hour, elapsed.min, sec);
     if (fProcessMessages) fProcessMessages();
 }
 
@@ -208,21 +218,23 @@ void TDownloadWorker::HandleClose(TBlockingSocket& Sender) {
             throw platform::Exception("Não foi possível excluir o arquivo: " + fFilePart);
     } else if (!Stopping() && fDownloadStatus != stRedirect && EndsWith(fFilePart, kPartSuffix)) {
         const bool success = fResultCode == 200 || fResultCode == 206 || fResultCode == 226;
-        const bool whole = fFileAlreadyWhole ||
-                           (success && fBodyAccepted.value_or(false) && BodyComplete() && CompletesFile());
+        const bool whole = fFileAlreadyWhole || (success && fBodyAccepted.value_or(false) &&
+                                                 BodyComplete() && CompletesFile());
         if (whole) {
             const std::string final = fFilePart.substr(0, fFilePart.size() - 5);
             if (platform::fs::FileExists(final) && platform::fs::FileExists(fFilePart) &&
                 !platform::fs::DeleteFile(final))
                 throw platform::Exception("Não foi possível excluir o arquivo: " + final);
             if (platform::fs::FileExists(fFilePart) && !platform::fs::RenameFile(fFilePart, final))
-                throw platform::Exception("Não foi possível renomear o arquivo: " + fFilePart + " para " + final);
+                throw platform::Exception("Não foi possível renomear o arquivo: " + fFilePart +
+                                          " para " + final);
         }
     }
     NotifyStatus(Sender, hrSocketClose);
 }
 
-void TDownloadWorker::HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason, const std::string&) {
+void TDownloadWorker::HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason,
+                                         const std::string&) {
     switch (Reason) {
         case hrSocketClose:
             HandleClose(Sender);

@@ -46,14 +46,16 @@ struct TDownloadFTP {
 };
 
 // Byte counts are 64-bit inside; the events carry them as 32-bit values, saturated.
-using TDownloadHookStatus = std::function<void(TBlockingSocket& Sender, TSocketHookReason Reason,
-                                               std::int32_t BytesToDownload, std::int32_t BytesDownloaded)>;
+using TDownloadHookStatus =
+    std::function<void(TBlockingSocket& Sender, TSocketHookReason Reason,
+                       std::int32_t BytesToDownload, std::int32_t BytesDownloaded)>;
 // AverageSpeed in kilobytes (1024 bytes) per second; Hour and Min of the elapsed time;
 // Sec the estimated remaining seconds (the elapsed seconds while no speed is known).
-using TDownloadHookMonitor =
-    std::function<void(TBlockingSocket& Sender, std::int32_t BytesToDownload, std::int32_t BytesDownloaded,
-                       double AverageSpeed, std::uint16_t Hour, std::uint16_t Min, std::uint16_t Sec)>;
-using TDownloadStatusEvent = std::function<void(TDownloadWorker& Sender, TDownloadStatus DownloadStatus)>;
+using TDownloadHookMonitor = std::function<void(
+    TBlockingSocket& Sender, std::int32_t BytesToDownload, std::int32_t BytesDownloaded,
+    double AverageSpeed, std::uint16_t Hour, std::uint16_t Min, std::uint16_t Sec)>;
+using TDownloadStatusEvent =
+    std::function<void(TDownloadWorker& Sender, TDownloadStatus DownloadStatus)>;
 using TBeforeDownloadEvent = std::function<void(TDownloadWorker& Sender)>;
 using TAfterDownloadEvent = std::function<void(TDownloadWorker& Sender)>;
 // The application's message pumping, called after every received block.
@@ -63,21 +65,24 @@ using TProcessMessages = std::function<void()>;
 std::int32_t SaturateToInt32(std::int64_t value);
 // The remaining-time estimate of the monitor event: (toDownload - downloaded) / 1024 /
 // averageSpeed seconds, truncated toward zero and kept as a 16-bit value (it wraps).
-std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded, double averageSpeed);
+std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded,
+                              double averageSpeed);
 // A name that can only denote a file inside the destination folder: not empty, no path
 // separator or drive colon, no "..", no control character.
 bool IsPlainFileName(const std::string& name);
 
 class TDownloadWorker {
-public:
+  public:
     // Raises "Essa Classe deve ser instanciada por TDownloader" without an owner.
     explicit TDownloadWorker(TDownloader* owner);
     virtual ~TDownloadWorker();
     TDownloadWorker(const TDownloadWorker&) = delete;
     TDownloadWorker& operator=(const TDownloadWorker&) = delete;
 
-    virtual void HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason, const std::string& Value);
-    virtual void HandleSocketMonitor(TBlockingSocket& Sender, bool Writing, const void* Buffer, std::int32_t Len);
+    virtual void HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason,
+                                    const std::string& Value);
+    virtual void HandleSocketMonitor(TBlockingSocket& Sender, bool Writing, const void* Buffer,
+                                     std::int32_t Len);
     // Runs one transfer to its end; nothing in the base worker.
     virtual void StartDownload() {}
 
@@ -108,7 +113,7 @@ public:
     // The working file: its full path once the transfer has begun.
     const std::string& FilePart() const { return fFilePart; }
 
-protected:
+  protected:
     // For workers of a protocol client: its socket and body buffer (neither owned).
     TDownloadWorker(TDownloader* owner, TTCPBlockingSocket* sock, platform::MemoryStream* document);
 

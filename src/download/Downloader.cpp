@@ -5,14 +5,18 @@
 
 namespace download {
 
-TDownloader::TDownloader() { fDown = std::make_unique<TDownloadWorker>(this); }
+TDownloader::TDownloader() {
+    fDown = std::make_unique<TDownloadWorker>(this);
+}
 
 TDownloader::~TDownloader() = default;
 
 void TDownloader::StartDownload() {
     if (fProtocolo == protNenhum)
-        throw platform::Exception("Antes de iniciar o download, defina o protocolo a ser usado HTTP ou FTP!");
-    if (fProtocolo == protFTP) throw platform::Exception("Download por FTP não está disponível nesta versão!");
+        throw platform::Exception(
+            "Antes de iniciar o download, defina o protocolo a ser usado HTTP ou FTP!");
+    if (fProtocolo == protFTP)
+        throw platform::Exception("Download por FTP não está disponível nesta versão!");
     fDown.reset();
     // A stop or pause asked of the previous transfer does not carry over to this one.
     if (fDownloadStatus == stStop || fDownloadStatus == stPause) fDownloadStatus = stDownload;

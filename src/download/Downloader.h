@@ -15,7 +15,7 @@
 namespace download {
 
 class TDownloader {
-public:
+  public:
     TDownloader();
     ~TDownloader();
     TDownloader(const TDownloader&) = delete;
@@ -69,7 +69,7 @@ public:
     // The current worker (a base-class worker until the first StartDownload).
     TDownloadWorker& Down() { return *fDown; }
 
-private:
+  private:
     std::unique_ptr<TDownloadWorker> fDown;
     TDownloadProtocolo fProtocolo = protNenhum;
     std::string fDownloadDest;

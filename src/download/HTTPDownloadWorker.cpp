@@ -15,7 +15,8 @@ namespace {
 constexpr const char* kPartSuffix = ".part";
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool IsRedirect(std::int32_t code) {
@@ -31,7 +32,8 @@ std::optional<ContentRange> ParseContentRange(const std::vector<std::string>& he
     const auto value = HeaderValue(headers, "Content-Range");
     if (!value) return std::nullopt;
     const auto blank = value->find(' ');
-    if (blank == std::string::npos || LowerCase(value->substr(0, blank)) != "bytes") return std::nullopt;
+    if (blank == std::string::npos || LowerCase(value->substr(0, blank)) != "bytes")
+        return std::nullopt;
     const std::string spec = Trim(value->substr(blank + 1));
     const auto slash = spec.find('/');
     if (slash == std::string::npos) return std::nullopt;
@@ -86,7 +88,8 @@ std::string RemoveDotSegments(const std::string& path) {
     bool trailingSlash = false;
     while (pos <= path.size()) {
         const auto next = path.find('/', pos);
-        const std::string segment = path.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
+        const std::string segment =
+            path.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
         trailingSlash = next == std::string::npos && (segment == "." || segment == "..");
         if (segment == "..") {
             if (!segments.empty()) segments.pop_back();
@@ -129,10 +132,12 @@ THTTPDownloadWorker::THTTPDownloadWorker(TDownloader* owner)
 
 THTTPDownloadWorker::THTTPDownloadWorker(TDownloader* owner, std::unique_ptr<THTTPClient> client)
     : TDownloadWorker(owner, &client->Sock(), &client->Document()), fHTTPClient(std::move(client)) {
-    fSock->OnStatus = [this](TBlockingSocket& sender, TSocketHookReason reason, const std::string& value) {
+    fSock->OnStatus = [this](TBlockingSocket& sender, TSocketHookReason reason,
+                             const std::string& value) {
         HandleSocketStatus(sender, reason, value);
     };
-    fSock->OnMonitor = [this](TBlockingSocket& sender, bool writing, const void* buffer, std::int32_t len) {
+    fSock->OnMonitor = [this](TBlockingSocket& sender, bool writing, const void* buffer,
+                              std::int32_t len) {
         HandleSocketMonitor(sender, writing, buffer, len);
     };
     // The client's connect sequence drops options set before the socket exists; a
@@ -195,7 +200,8 @@ void THTTPDownloadWorker::StartDownload() {
         fPartName = WorkingFileName();
         // Stopped or paused while the server was asked for the name.
         if (Stopping()) return;
-        if (fPartName.empty()) throw platform::Exception("Favor informar o nome do arquivo para download!");
+        if (fPartName.empty())
+            throw platform::Exception("Favor informar o nome do arquivo para download!");
     }
     fFilePart = fPartName;
     PrepareWorkingFile();
@@ -255,8 +261,10 @@ bool THTTPDownloadWorker::DecideBody() {
                 // Nothing after the working file's end: it is whole when the server's size
                 // matches, else it is not this file and the next attempt starts over.
                 const auto range = ParseContentRange(headers);
-                if (range && range->total && *range->total == fBytesResumed) fFileAlreadyWhole = true;
-                else RestartWorkingFile();
+                if (range && range->total && *range->total == fBytesResumed)
+                    fFileAlreadyWhole = true;
+                else
+                    RestartWorkingFile();
             }
             return false;
         default:
@@ -270,7 +278,8 @@ void THTTPDownloadWorker::HandleSocketStatus(TBlockingSocket& Sender, TSocketHoo
     fDownloadSize = fHTTPClient->DownloadSize();
     if (fProbing) {
         // The name probe only passes its connection's notifications on.
-        if (Reason == hrConnect || (Reason == hrSocketClose && fResultCode != 500)) NotifyStatus(Sender, Reason);
+        if (Reason == hrConnect || (Reason == hrSocketClose && fResultCode != 500))
+            NotifyStatus(Sender, Reason);
         return;
     }
     if (Reason == hrSocketClose && !fCloseHandled) {

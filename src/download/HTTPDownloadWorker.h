@@ -18,24 +18,25 @@ namespace download {
 std::string ResolveRedirectUrl(const std::string& base, const std::string& location);
 
 class THTTPDownloadWorker : public TDownloadWorker {
-public:
+  public:
     // Redirects followed in a row before the transfer gives up.
     static constexpr int kMaxRedirects = 10;
 
     explicit THTTPDownloadWorker(TDownloader* owner);
     ~THTTPDownloadWorker() override;
 
-    void HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason, const std::string& Value) override;
+    void HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason,
+                            const std::string& Value) override;
     void StartDownload() override;
 
     THTTPClient& HTTPClient() { return *fHTTPClient; }
 
-protected:
+  protected:
     bool DecideBody() override;
     bool BodyComplete() const override { return fHTTPClient->BodyComplete(); }
     bool CompletesFile() const override { return fRangeReachesEnd; }
 
-private:
+  private:
     THTTPDownloadWorker(TDownloader* owner, std::unique_ptr<THTTPClient> client);
 
     // The working file's name (with ".part") from DownloadNomeArq, the URL, or the

@@ -11,7 +11,9 @@ namespace {
 constexpr std::int32_t kMaxLineLength = 65536;
 constexpr std::size_t kMaxHeaderLines = 1024;
 
-bool IsInterim(std::int32_t code) { return code >= 100 && code <= 199; }
+bool IsInterim(std::int32_t code) {
+    return code >= 100 && code <= 199;
+}
 
 }  // namespace
 
@@ -26,7 +28,9 @@ THTTPClient::THTTPClient() : FSock(std::make_unique<TTCPBlockingSocket>()) {
     Clear();
 }
 
-THTTPClient::~THTTPClient() { FSock.reset(); }
+THTTPClient::~THTTPClient() {
+    FSock.reset();
+}
 
 void THTTPClient::Clear() {
     FRangeStart = 0;
@@ -44,7 +48,9 @@ void THTTPClient::DecodeStatus(const std::string& value) {
     if (FResultString == s) FResultString.clear();
 }
 
-void THTTPClient::Abort() { FSock->SetStopFlag(true); }
+void THTTPClient::Abort() {
+    FSock->SetStopFlag(true);
+}
 
 std::string THTTPClient::BuildRequestText() const {
     std::string text;
@@ -111,7 +117,8 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
     if (proxyForm) target = u.Protocol + "://" + host + ":" + u.Port + target;
     if (target == "/*") target = "*";
     const std::string verb = UpperCase(method);
-    top.push_back(FProtocol == "0.9" ? verb + " " + target : verb + " " + target + " HTTP/" + FProtocol);
+    top.push_back(FProtocol == "0.9" ? verb + " " + target
+                                     : verb + " " + target + " HTTP/" + FProtocol);
     const bool portInHost = FAddPortNumberToHost && ((u.Port != "80" && protocol == "HTTP") ||
                                                      (u.Port != "443" && protocol == "HTTPS"));
     top.push_back("Host: " + host + (portInHost ? ":" + u.Port : ""));
@@ -179,7 +186,8 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
             while (line.empty() && FSock->LastError() == 0);
             rememberedStatus = line;
             DecodeStatus(line);
-            while (!line.empty() && FSock->LastError() == 0) line = FSock->RecvString(static_cast<int>(FTimeout));
+            while (!line.empty() && FSock->LastError() == 0)
+                line = FSock->RecvString(static_cast<int>(FTimeout));
             if (FSock->LastError() == 0 && IsInterim(FResultCode)) {
                 rememberedStatus.clear();
                 FUploadSize = static_cast<std::int64_t>(body.size());
@@ -253,7 +261,8 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
                 FTransferEncoding = teChunked;
             }
             if (proxyForm) {
-                if (StartsWith(su, "PROXY-CONNECTION:") && su.find("CLOSE") != std::string::npos) toClose = true;
+                if (StartsWith(su, "PROXY-CONNECTION:") && su.find("CLOSE") != std::string::npos)
+                    toClose = true;
             } else if (StartsWith(su, "CONNECTION:") && su.find("CLOSE") != std::string::npos) {
                 toClose = true;
             }
@@ -276,9 +285,15 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
     bool result = true;
     if (method != "HEAD" && FResultCode != 204 && FResultCode != 304) {
         switch (FTransferEncoding) {
-            case teUnknown: result = ReceiveToClose(); break;
-            case teIdentity: result = ReceiveCounted(size); break;
-            case teChunked: result = ReceiveChunked(); break;
+            case teUnknown:
+                result = ReceiveToClose();
+                break;
+            case teIdentity:
+                result = ReceiveCounted(size);
+                break;
+            case teChunked:
+                result = ReceiveChunked();
+                break;
         }
     }
     FBodyComplete = result;
@@ -333,8 +348,10 @@ void THTTPClient::SetCookie(const std::string& name, const std::string& value) {
     const std::string key = UpperCase(name) + "=";
     for (auto it = FCookies.begin(); it != FCookies.end(); ++it) {
         if (UpperCase(it->substr(0, key.size())) != key) continue;
-        if (value.empty()) FCookies.erase(it);
-        else *it = name + "=" + value;
+        if (value.empty())
+            FCookies.erase(it);
+        else
+            *it = name + "=" + value;
         return;
     }
     if (!value.empty()) FCookies.push_back(name + "=" + value);

@@ -30,7 +30,7 @@ namespace download {
 
 // Settings shared by the network clients.
 class TNetClient {
-public:
+  public:
     virtual ~TNetClient() = default;
 
     const std::string& TargetHost() const { return FTargetHost; }
@@ -49,7 +49,7 @@ public:
     const std::string& Password() const { return FPassword; }
     void SetPassword(const std::string& value) { FPassword = value; }
 
-protected:
+  protected:
     std::string FTargetHost = "127.0.0.1";
     std::string FTargetPort = "0";
     std::string FIPInterface = "0.0.0.0";
@@ -65,7 +65,7 @@ enum TTransferEncoding : std::uint8_t {
 };
 
 class THTTPClient : public TNetClient {
-public:
+  public:
     THTTPClient();
     ~THTTPClient() override;
     THTTPClient(const THTTPClient&) = delete;
@@ -131,12 +131,12 @@ public:
 
     TTCPBlockingSocket& Sock() { return *FSock; }
 
-protected:
+  protected:
     virtual bool ReceiveToClose();
     virtual bool ReceiveCounted(std::int64_t size);
     virtual bool ReceiveChunked();
 
-private:
+  private:
     bool ConnectAfresh(bool useTls);
     // The header lines as 8-bit text, each ended by CR LF.
     std::string BuildRequestText() const;

@@ -7,7 +7,9 @@ namespace download {
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -40,7 +42,9 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+    return TrimLeft(TrimRight(s));
+}
 
 std::string UpperCase(std::string_view s) {
     std::string r(s);
@@ -56,7 +60,9 @@ std::string LowerCase(std::string_view s) {
     return r;
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
 
 std::optional<std::int64_t> ParseDecimal(std::string_view s) {
     if (s.empty()) return std::nullopt;
@@ -238,7 +244,8 @@ std::string EncodeBase64(std::string_view bytes) {
     return r;
 }
 
-std::optional<std::string> HeaderValue(const std::vector<std::string>& headers, std::string_view name) {
+std::optional<std::string> HeaderValue(const std::vector<std::string>& headers,
+                                       std::string_view name) {
     const std::string wanted = UpperCase(name);
     for (const auto& line : headers) {
         const auto colon = line.find(':');

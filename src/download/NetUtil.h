@@ -68,6 +68,7 @@ std::string EncodeBase64(std::string_view bytes);
 
 // The trimmed value of the first line "Name: value" of `headers` whose name equals
 // `name` (case-insensitive); nothing when there is no such line.
-std::optional<std::string> HeaderValue(const std::vector<std::string>& headers, std::string_view name);
+std::optional<std::string> HeaderValue(const std::vector<std::string>& headers,
+                                       std::string_view name);
 
 }  // namespace download

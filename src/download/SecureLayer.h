@@ -11,7 +11,7 @@
 namespace download {
 
 class TSecureLayer {
-public:
+  public:
     virtual ~TSecureLayer() = default;
 
     virtual std::string LibName() const = 0;
@@ -34,7 +34,7 @@ public:
     int LastError() const { return FLastError; }
     const std::string& LastErrorDesc() const { return FLastErrorDesc; }
 
-protected:
+  protected:
     bool FSSLEnabled = false;
     std::string FSNIHost;
     int FLastError = 0;
@@ -42,7 +42,7 @@ protected:
 };
 
 class TSecureLayerNone final : public TSecureLayer {
-public:
+  public:
     std::string LibName() const override { return "ssl_none"; }
     std::string LibVersion() const override { return "Without SSL support"; }
     bool Connect(platform::net::socket_t) override { return Fail(); }
@@ -52,7 +52,7 @@ public:
     long RecvBuffer(void*, long) override { return Fail() ? 0 : -1; }
     long WaitingData() override { return Fail() ? 0 : -1; }
 
-private:
+  private:
     bool Fail() {
         FLastError = -1;
         FLastErrorDesc = "SSL/TLS support is not compiled!";

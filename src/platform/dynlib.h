@@ -6,7 +6,7 @@
 namespace platform {
 
 class DynamicLibrary {
-public:
+  public:
     DynamicLibrary() = default;
     ~DynamicLibrary() { Unload(); }
     DynamicLibrary(const DynamicLibrary&) = delete;
@@ -18,7 +18,7 @@ public:
     // Address of an exported symbol, or null.
     void* Symbol(const char* name) const;
 
-private:
+  private:
     void* handle_ = nullptr;
 };
 

@@ -8,39 +8,39 @@
 namespace platform {
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 // Ends an operation without a message to the user.
 class EAbort : public Exception {
-public:
+  public:
     EAbort() : Exception("Operation aborted") {}
 };
 
 // An operation that a derived class must provide was called on its base.
 class EAbstractError : public Exception {
-public:
+  public:
     EAbstractError() : Exception("Abstract Error") {}
 };
 
 // File stream failures: "Cannot open file "%s". %s" and "Cannot create file "%s". %s".
 class EFOpenError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 class EFCreateError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 // A read or write on an open file failed.
 class EInOutError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

@@ -15,7 +15,7 @@ inline constexpr char kPathDelim = '\\';
 inline constexpr char kPathDelim = '/';
 #endif
 
-bool FileExists(const std::string& path);       // a regular file (not a folder)
+bool FileExists(const std::string& path);  // a regular file (not a folder)
 bool DirectoryExists(const std::string& path);
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& path);
@@ -58,7 +58,7 @@ using platform::SeekOrigin;
 // EFOpenError ("Cannot open file "%s". %s") otherwise; read and write failures raise
 // EInOutError.
 class FileStream : public Stream {
-public:
+  public:
     FileStream(const std::string& path, OpenMode mode, ShareMode share);
     ~FileStream() override;
     FileStream(const FileStream&) = delete;
@@ -78,7 +78,7 @@ public:
     void Flush();
     const std::string& FileName() const { return path_; }
 
-private:
+  private:
     void Close() noexcept;
 
     std::string path_;

@@ -12,7 +12,7 @@
 namespace platform {
 
 class MemoryStream {
-public:
+  public:
     std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
     std::int64_t Position() const { return position_; }
 
@@ -28,7 +28,8 @@ public:
 
     std::size_t Read(void* buffer, std::size_t count) {
         if (position_ >= Size()) return 0;
-        const std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(Size() - position_));
+        const std::size_t n =
+            std::min<std::size_t>(count, static_cast<std::size_t>(Size() - position_));
         std::memcpy(buffer, data_.data() + position_, n);
         position_ += static_cast<std::int64_t>(n);
         return n;
@@ -61,7 +62,7 @@ public:
     // The whole contents, whatever the position.
     const std::string& Bytes() const { return data_; }
 
-private:
+  private:
     std::string data_;
     std::int64_t position_ = 0;
 };

@@ -32,8 +32,8 @@ inline std::unique_ptr<dbclient::TMysqlClient> Connect(int port, const Login& lo
     client->SetMaxAllowedPackedSize(login.maxPacket);
     client->SetMultiResults(true);
     const std::uint32_t flags = login.flags.value_or(login.compress ? kComponentFlags : 0x30000u);
-    const bool ok = client->connect("127.0.0.1", login.user, login.password, login.db, static_cast<std::uint32_t>(port),
-                                    "", true, flags);
+    const bool ok = client->connect("127.0.0.1", login.user, login.password, login.db,
+                                    static_cast<std::uint32_t>(port), "", true, flags);
     EXPECT_TRUE(ok) << client->LastErrorNo() << " " << client->LastError();
     if (!ok) return nullptr;
     return client;
@@ -43,7 +43,8 @@ inline std::unique_ptr<dbclient::TMysqlClient> Connect(int port, const Login& lo
 inline std::optional<std::string> Scalar(dbclient::TMysqlClient& client, const std::string& sql) {
     bool ok = false;
     auto result = client.query(sql, true, ok);
-    EXPECT_TRUE(ok) << sql.substr(0, 200) << ": " << client.LastErrorNo() << " " << client.LastError();
+    EXPECT_TRUE(ok) << sql.substr(0, 200) << ": " << client.LastErrorNo() << " "
+                    << client.LastError();
     if (!result || !result->FieldValue(0)) return std::nullopt;
     return std::string(result->FieldValue(0));
 }
@@ -51,7 +52,8 @@ inline std::optional<std::string> Scalar(dbclient::TMysqlClient& client, const s
 inline void Exec(dbclient::TMysqlClient& client, const std::string& sql) {
     bool ok = false;
     auto result = client.query(sql, true, ok);
-    ASSERT_TRUE(ok) << sql.substr(0, 200) << ": " << client.LastErrorNo() << " " << client.LastError();
+    ASSERT_TRUE(ok) << sql.substr(0, 200) << ": " << client.LastErrorNo() << " "
+                    << client.LastError();
 }
 
 }  // namespace clienttest

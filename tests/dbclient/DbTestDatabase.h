@@ -64,8 +64,9 @@ inline const std::string kUtf8Text = "Atua\xc3\xa7\xc3\xa3o \xe2\x9c\x93";
 
 inline testsupport::MariaDbServer& Server() {
     static std::unique_ptr<testsupport::MariaDbServer> server;
-    if (!server) server = std::make_unique<testsupport::MariaDbServer>(
-                      testsupport::MariaDbServer::Options{.initSql = kInitSql});
+    if (!server)
+        server = std::make_unique<testsupport::MariaDbServer>(
+            testsupport::MariaDbServer::Options{.initSql = kInitSql});
     return *server;
 }
 

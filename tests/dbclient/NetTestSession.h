@@ -27,7 +27,9 @@ constexpr std::uint32_t kClientFlags = 0xE285 | 0x10000 | 0x20000;  // with mult
 
 // Length-coded number at `pos`; none for NULL.
 inline std::optional<std::uint64_t> LengthCoded(const std::string& p, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(p.at(i))); };
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint64_t>(static_cast<unsigned char>(p.at(i)));
+    };
     const std::uint64_t first = byte(pos++);
     if (first < 251) return first;
     if (first == 251) return std::nullopt;
@@ -44,7 +46,8 @@ inline std::string Payload(dbclient::TMysqlNet& net, long len) {
 // Opens and logs in; the failure text of the last step is returned, empty on success.
 inline std::string Login(dbclient::TMysqlNet& net, int port, const LoginOptions& options,
                          std::string* cipher = nullptr) {
-    if (net.net_open(dbclient::VIO_TYPE_TCPIP, "127.0.0.1", "", port, 10, true) != 0) return net.last_error();
+    if (net.net_open(dbclient::VIO_TYPE_TCPIP, "127.0.0.1", "", port, 10, true) != 0)
+        return net.last_error();
     long len = net.net_safe_read(kClientFlags);
     if (len < 0) return net.last_error();
     const std::string greeting = Payload(net, len);
@@ -93,7 +96,8 @@ inline std::optional<std::vector<Row>> ReadResult(dbclient::TMysqlNet& net, bool
     const auto columns = LengthCoded(p, pos);
     std::vector<Row> rows;
     const auto status = [&](const std::string& packet, std::size_t at) {
-        if (more != nullptr && packet.size() >= at + 2) *more = (static_cast<unsigned char>(packet[at]) & 8) != 0;
+        if (more != nullptr && packet.size() >= at + 2)
+            *more = (static_cast<unsigned char>(packet[at]) & 8) != 0;
     };
     if (columns.value_or(0) == 0) {  // OK packet
         LengthCoded(p, pos);

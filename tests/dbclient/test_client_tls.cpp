@@ -24,12 +24,13 @@ struct Certificates {
         const std::string ec = "ec:" + (dir / "ec.param");
         Run({"openssl", "ecparam", "-name", "prime256v1", "-out", dir / "ec.param"});
         for (const std::string ca : {"ca", "other"})
-            Run({"openssl", "req", "-x509", "-newkey", ec, "-nodes", "-keyout", dir / (ca + ".key"), "-out",
-                 dir / (ca + ".pem"), "-days", "2", "-subj", "/CN=Travik test " + ca});
-        Run({"openssl", "req", "-newkey", ec, "-nodes", "-keyout", dir / "server.key", "-out", dir / "server.csr",
-             "-subj", "/CN=127.0.0.1"});
-        Run({"openssl", "x509", "-req", "-in", dir / "server.csr", "-CA", dir / "ca.pem", "-CAkey", dir / "ca.key",
-             "-CAcreateserial", "-out", dir / "server.pem", "-days", "2", "-extfile", dir / "san.ext"});
+            Run({"openssl", "req", "-x509", "-newkey", ec, "-nodes", "-keyout", dir / (ca + ".key"),
+                 "-out", dir / (ca + ".pem"), "-days", "2", "-subj", "/CN=Travik test " + ca});
+        Run({"openssl", "req", "-newkey", ec, "-nodes", "-keyout", dir / "server.key", "-out",
+             dir / "server.csr", "-subj", "/CN=127.0.0.1"});
+        Run({"openssl", "x509", "-req", "-in", dir / "server.csr", "-CA", dir / "ca.pem", "-CAkey",
+             dir / "ca.key", "-CAcreateserial", "-out", dir / "server.pem", "-days", "2",
+             "-extfile", dir / "san.ext"});
     }
 
     static void Run(const std::vector<std::string>& argv) {
@@ -45,7 +46,8 @@ Certificates& Certs() {
 
 testsupport::MariaDbServer& Server() {
     static testsupport::MariaDbServer server({
-        .extraArgs = {"--ssl-cert=" + Certs().dir / "server.pem", "--ssl-key=" + Certs().dir / "server.key",
+        .extraArgs = {"--ssl-cert=" + Certs().dir / "server.pem",
+                      "--ssl-key=" + Certs().dir / "server.key",
                       "--ssl-ca=" + Certs().dir / "ca.pem"},
         .initSql = "CREATE USER 'secure'@'%' IDENTIFIED BY 'tls' REQUIRE SSL;\n",
         .generalLog = false,
@@ -62,20 +64,23 @@ std::unique_ptr<TMysqlClient> TlsClient(const std::string& ca) {
 }
 
 bool Connect(TMysqlClient& client, const std::string& user, const std::string& password) {
-    return client.connect("127.0.0.1", user, password, "", Server().port(), "", true, clienttest::kComponentFlags);
+    return client.connect("127.0.0.1", user, password, "", Server().port(), "", true,
+                          clienttest::kComponentFlags);
 }
 
 }  // namespace
 
 TEST(ClientTls, EncryptedLoginWithoutCa) {
     auto client = TlsClient("");
-    ASSERT_TRUE(Connect(*client, "secure", "tls")) << client->LastErrorNo() << " " << client->LastError();
+    ASSERT_TRUE(Connect(*client, "secure", "tls"))
+        << client->LastErrorNo() << " " << client->LastError();
     EXPECT_TRUE(client->IsSSLUsed());
     EXPECT_TRUE(client->ClientFlag() & CLIENT_SSL);
     EXPECT_FALSE(client->SSLCipher().empty());
     // The server sees the same cipher, and compression works inside TLS.
-    EXPECT_EQ(clienttest::Scalar(*client, "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS"
-                                          " WHERE VARIABLE_NAME = 'SSL_CIPHER'"),
+    EXPECT_EQ(clienttest::Scalar(*client,
+                                 "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS"
+                                 " WHERE VARIABLE_NAME = 'SSL_CIPHER'"),
               client->SSLCipher());
     EXPECT_EQ(clienttest::Scalar(*client, "SELECT LENGTH(REPEAT('x', 100000))"), "100000");
     EXPECT_TRUE(client->ClientFlag() & CLIENT_COMPRESS);
@@ -83,7 +88,8 @@ TEST(ClientTls, EncryptedLoginWithoutCa) {
 
 TEST(ClientTls, CaThatSignedTheServerCertificate) {
     auto client = TlsClient(Certs().dir / "ca.pem");
-    ASSERT_TRUE(Connect(*client, "secure", "tls")) << client->LastErrorNo() << " " << client->LastError();
+    ASSERT_TRUE(Connect(*client, "secure", "tls"))
+        << client->LastErrorNo() << " " << client->LastError();
     EXPECT_TRUE(client->IsSSLUsed());
     EXPECT_EQ(clienttest::Scalar(*client, "SELECT CURRENT_USER()"), "secure@%");
 }
@@ -94,7 +100,8 @@ TEST(ClientTls, OtherCaRefusesTheServer) {
     EXPECT_FALSE(client->Connected());
     EXPECT_NE(client->LastErrorNo(), 0u);
     EXPECT_EQ(client->LastError().rfind("OpenSSL error: ", 0), 0u) << client->LastError();
-    EXPECT_NE(client->LastError().find("certificate verify failed"), std::string::npos) << client->LastError();
+    EXPECT_NE(client->LastError().find("certificate verify failed"), std::string::npos)
+        << client->LastError();
     // The request for TLS stays: a later attempt does not fall back to clear text.
     EXPECT_TRUE(client->UseSSL());
     EXPECT_FALSE(client->connect());

@@ -9,7 +9,9 @@ using namespace dbclient;
 
 namespace {
 
-TDbEngine MakeEngine() { return TDbEngine(false, "", ""); }
+TDbEngine MakeEngine() {
+    return TDbEngine(false, "", "");
+}
 
 }  // namespace
 
@@ -28,7 +30,8 @@ TEST(DbErrors, SessionErrorGivesTheServerNumberAndText) {
 
 TEST(DbErrors, EngineCodeWithoutTextGivesTheSecondForm) {
     TDbEngine engine = MakeEngine();
-    const auto code = engine.Call([] { throw EDbNativeException::CreateEngine(DBIERR_INVALIDRECSTRUCT); });
+    const auto code =
+        engine.Call([] { throw EDbNativeException::CreateEngine(DBIERR_INVALIDRECSTRUCT); });
     EXPECT_EQ(code, 10003);
     const EDbError e(engine, code);
     EXPECT_EQ(e.Message(), "DBI Error Code: (10003)\r\n \r\nInvalid record structure.");
@@ -39,7 +42,8 @@ TEST(DbErrors, EngineCodeWithoutTextGivesTheSecondForm) {
 TEST(DbErrors, SslLoadFailureCarriesItsTextWithTheUnknownErrorLine) {
     // The session has no error of its own when the library is missing.
     TDbEngine engine = MakeEngine();
-    const auto code = engine.Call([] { throw EDbNativeException::CreateMsg(nullptr, 0, "Error load SSL Library"); });
+    const auto code = engine.Call(
+        [] { throw EDbNativeException::CreateMsg(nullptr, 0, "Error load SSL Library"); });
     const EDbError e(engine, code);
     EXPECT_EQ(e.Message(), "DBI Error Code: (1001)\r\nError load SSL Library \r\nUnknown error");
 }
@@ -54,7 +58,8 @@ TEST(DbErrors, OtherExceptionsPassThroughTheEngine) {
 TEST(DbErrors, EngineCodeTexts) {
     EXPECT_EQ(EngineErrorText(8705), "At beginning of table.");
     EXPECT_EQ(EngineErrorText(8706), "At end of table.");
-    EXPECT_EQ(EngineErrorText(10498), "Insufficient table rights for operation. Password required.");
+    EXPECT_EQ(EngineErrorText(10498),
+              "Insufficient table rights for operation. Password required.");
     EXPECT_EQ(EngineErrorText(13062), "Update aborted.");
     EXPECT_EQ(EngineErrorText(1001), "Unknown error");
     EXPECT_EQ(EngineErrorText(4242), "Unknown error");
@@ -72,7 +77,9 @@ TEST(DbErrors, OtherConstructorsAndClasses) {
     EXPECT_EQ(none.RequestedMultiResultsetNo(), 2);
 
     // Everything the application sees is shown; only the internal one is silent.
-    EXPECT_EQ(dynamic_cast<const platform::EAbort*>(static_cast<const platform::Exception*>(&server)), nullptr);
+    EXPECT_EQ(
+        dynamic_cast<const platform::EAbort*>(static_cast<const platform::Exception*>(&server)),
+        nullptr);
     const EDbNativeException internal = EDbNativeException::CreateEngine(DBIERR_EOF);
     EXPECT_NE(dynamic_cast<const platform::EAbort*>(&internal), nullptr);
     EXPECT_TRUE(internal.IsEngineCode());
@@ -96,8 +103,12 @@ TEST(DbErrors, ComponentNamePrefixesMisuseMessages) {
 TEST(DbErrors, LaterEngineCodeAfterASessionErrorKeepsTheSessionNumber) {
     // The number is written only by session errors, as the message rule reads it.
     TDbEngine engine = MakeEngine();
-    engine.Call([] { throw EDbNativeException::CreateMsg(nullptr, 2013, "Lost connection to MySQL server during query"); });
+    engine.Call([] {
+        throw EDbNativeException::CreateMsg(nullptr, 2013,
+                                            "Lost connection to MySQL server during query");
+    });
     const auto code = engine.Call([] { throw EDbNativeException::CreateEngine(DBIERR_NOCURRREC); });
     // The engine code carries no text, so the second form is used.
-    EXPECT_EQ(EDbError(engine, code).Message(), "DBI Error Code: (8709)\r\n \r\nNo current record.");
+    EXPECT_EQ(EDbError(engine, code).Message(),
+              "DBI Error Code: (8709)\r\n \r\nNo current record.");
 }

@@ -31,8 +31,8 @@ TDateTime DT(int y, int m, int d, int h = 0, int n = 0, int s = 0) {
 struct Read {
     TRecord record;
     TField field;
-    Read(const TMysql_FieldDef& column, const char* text, bool zeroDateAsNull = false, bool utf8 = false,
-         std::vector<std::string> enumValues = {})
+    Read(const TMysql_FieldDef& column, const char* text, bool zeroDateAsNull = false,
+         bool utf8 = false, std::vector<std::string> enumValues = {})
         : field("c", ftUnknown, 0, 0) {
         const TDbFieldDesc d = MapColumn(column, enumValues, utf8);
         record.push_back(ConvertValue(d, text, text ? std::strlen(text) : 0, zeroDateAsNull));
@@ -51,20 +51,34 @@ TEST(DbFields, TypeMappingTable) {
         int native;
     };
     const Case cases[] = {
-        {FIELD_TYPE_DECIMAL, 10, 0, ftFloat, 8},        {FIELD_TYPE_NEWDECIMAL, 12, 0, ftFloat, 8},
-        {FIELD_TYPE_FLOAT, 12, 0, ftFloat, 8},          {FIELD_TYPE_DOUBLE, 22, 0, ftFloat, 8},
-        {FIELD_TYPE_TINY, 4, 0, ftSmallint, 2},         {FIELD_TYPE_SHORT, 6, UNSIGNED_FLAG, ftWord, 2},
-        {FIELD_TYPE_LONG, 11, 0, ftInteger, 4},         {FIELD_TYPE_LONG, 10, UNSIGNED_FLAG, ftLargeint, 8},
-        {FIELD_TYPE_INT24, 9, 0, ftInteger, 4},         {FIELD_TYPE_YEAR, 4, 0, ftInteger, 4},
-        {FIELD_TYPE_LONGLONG, 20, 0, ftLargeint, 8},    {FIELD_TYPE_BIT, 8, 0, ftLargeint, 8},
-        {FIELD_TYPE_TIMESTAMP, 19, 0, ftDateTime, 8},   {FIELD_TYPE_DATETIME, 19, 0, ftDateTime, 8},
-        {FIELD_TYPE_DATE, 10, 0, ftDate, 8},            {FIELD_TYPE_NEWDATE, 10, 0, ftDate, 8},
-        {FIELD_TYPE_TIME, 10, 0, ftTime, 8},            {FIELD_TYPE_VAR_STRING, 40, 0, ftString, 42},
-        {FIELD_TYPE_STRING, 3, 0, ftString, 5},         {FIELD_TYPE_SET, 5, 0, ftString, 7},
-        {FIELD_TYPE_NULL, 0, 0, ftString, 2},           {FIELD_TYPE_ENUM, 3, 0, ftString, 5},
-        {FIELD_TYPE_BLOB, 65535, 0, ftMemo, 4},         {FIELD_TYPE_BLOB, 65535, BINARY_FLAG, ftBlob, 4},
-        {FIELD_TYPE_MEDIUM_BLOB, 1 << 24, 0, ftMemo, 4}, {FIELD_TYPE_LONG_BLOB, 0xFFFFFFFF, BINARY_FLAG, ftBlob, 4},
-        {FIELD_TYPE_VAR_STRING, 8192, 0, ftMemo, 4},    {FIELD_TYPE_GEOMETRY, 0, 0, ftUnknown, 0},
+        {FIELD_TYPE_DECIMAL, 10, 0, ftFloat, 8},
+        {FIELD_TYPE_NEWDECIMAL, 12, 0, ftFloat, 8},
+        {FIELD_TYPE_FLOAT, 12, 0, ftFloat, 8},
+        {FIELD_TYPE_DOUBLE, 22, 0, ftFloat, 8},
+        {FIELD_TYPE_TINY, 4, 0, ftSmallint, 2},
+        {FIELD_TYPE_SHORT, 6, UNSIGNED_FLAG, ftWord, 2},
+        {FIELD_TYPE_LONG, 11, 0, ftInteger, 4},
+        {FIELD_TYPE_LONG, 10, UNSIGNED_FLAG, ftLargeint, 8},
+        {FIELD_TYPE_INT24, 9, 0, ftInteger, 4},
+        {FIELD_TYPE_YEAR, 4, 0, ftInteger, 4},
+        {FIELD_TYPE_LONGLONG, 20, 0, ftLargeint, 8},
+        {FIELD_TYPE_BIT, 8, 0, ftLargeint, 8},
+        {FIELD_TYPE_TIMESTAMP, 19, 0, ftDateTime, 8},
+        {FIELD_TYPE_DATETIME, 19, 0, ftDateTime, 8},
+        {FIELD_TYPE_DATE, 10, 0, ftDate, 8},
+        {FIELD_TYPE_NEWDATE, 10, 0, ftDate, 8},
+        {FIELD_TYPE_TIME, 10, 0, ftTime, 8},
+        {FIELD_TYPE_VAR_STRING, 40, 0, ftString, 42},
+        {FIELD_TYPE_STRING, 3, 0, ftString, 5},
+        {FIELD_TYPE_SET, 5, 0, ftString, 7},
+        {FIELD_TYPE_NULL, 0, 0, ftString, 2},
+        {FIELD_TYPE_ENUM, 3, 0, ftString, 5},
+        {FIELD_TYPE_BLOB, 65535, 0, ftMemo, 4},
+        {FIELD_TYPE_BLOB, 65535, BINARY_FLAG, ftBlob, 4},
+        {FIELD_TYPE_MEDIUM_BLOB, 1 << 24, 0, ftMemo, 4},
+        {FIELD_TYPE_LONG_BLOB, 0xFFFFFFFF, BINARY_FLAG, ftBlob, 4},
+        {FIELD_TYPE_VAR_STRING, 8192, 0, ftMemo, 4},
+        {FIELD_TYPE_GEOMETRY, 0, 0, ftUnknown, 0},
         {FIELD_TYPE_LONG, 11, AUTO_INCREMENT_FLAG, ftAutoInc, 4},
     };
     for (const Case& c : cases) {
@@ -97,7 +111,8 @@ TEST(DbFields, BooleanEnum) {
     EXPECT_EQ(MapColumn(Column(FIELD_TYPE_ENUM, 3), {"Yes", "No"}, false).FieldType, ftString);
     EXPECT_TRUE(Read(Column(FIELD_TYPE_ENUM, 1), "Y", false, false, {"Y", "N"}).field.AsBoolean());
     EXPECT_FALSE(Read(Column(FIELD_TYPE_ENUM, 1), "N", false, false, {"Y", "N"}).field.AsBoolean());
-    EXPECT_EQ(Read(Column(FIELD_TYPE_ENUM, 1), "t", false, false, {"t", "f"}).field.AsString(), "True");
+    EXPECT_EQ(Read(Column(FIELD_TYPE_ENUM, 1), "t", false, false, {"t", "f"}).field.AsString(),
+              "True");
     EXPECT_EQ(ParseEnumValues("enum('Y','N')"), (std::vector<std::string>{"Y", "N"}));
     EXPECT_EQ(ParseEnumValues("set('a''b','c,d')"), (std::vector<std::string>{"a'b", "c,d"}));
 }
@@ -136,7 +151,8 @@ TEST(DbFields, TimeValues) {
 
 TEST(DbFields, ValueConversionsAndTextForms) {
     EXPECT_EQ(Read(Column(FIELD_TYPE_LONG, 11), "-2147483648").field.AsInteger(), -2147483648LL);
-    EXPECT_EQ(Read(Column(FIELD_TYPE_LONGLONG, 20), "9223372036854775807").field.AsLargeInt(), 9223372036854775807LL);
+    EXPECT_EQ(Read(Column(FIELD_TYPE_LONGLONG, 20), "9223372036854775807").field.AsLargeInt(),
+              9223372036854775807LL);
     // An unsigned BIGINT above the signed range keeps its digits.
     Read huge(Column(FIELD_TYPE_LONGLONG, 20, UNSIGNED_FLAG), "18446744073709551615");
     EXPECT_EQ(huge.field.AsString(), "18446744073709551615");
@@ -148,13 +164,16 @@ TEST(DbFields, ValueConversionsAndTextForms) {
     EXPECT_EQ(Read(Column(FIELD_TYPE_DOUBLE, 22), "1e+20").field.AsString(), "1e+20");
     EXPECT_EQ(Read(Column(FIELD_TYPE_DOUBLE, 22), "nonsense").field.AsFloat(), 0);
     EXPECT_EQ(Read(Column(FIELD_TYPE_DATE, 10), "2010-05-17").field.AsString(), "2010-05-17");
-    EXPECT_EQ(Read(Column(FIELD_TYPE_DATETIME, 19), "2010-05-17 08:30:00").field.AsString(), "2010-05-17 08:30:00");
+    EXPECT_EQ(Read(Column(FIELD_TYPE_DATETIME, 19), "2010-05-17 08:30:00").field.AsString(),
+              "2010-05-17 08:30:00");
     EXPECT_EQ(Read(Column(FIELD_TYPE_DATETIME, 19), "1899-12-30 00:00:00").field.AsFloat(), 0);
     EXPECT_EQ(Read(Column(FIELD_TYPE_DATE, 10), "1753-01-01").field.AsString(), "1753-01-01");
-    EXPECT_EQ(Read(Column(FIELD_TYPE_DATETIME, 19), "0001-01-01 12:00:00").field.AsString(), "0001-01-01 12:00:00");
+    EXPECT_EQ(Read(Column(FIELD_TYPE_DATETIME, 19), "0001-01-01 12:00:00").field.AsString(),
+              "0001-01-01 12:00:00");
     EXPECT_EQ(Read(Column(FIELD_TYPE_VAR_STRING, 10), "42").field.AsInteger(), 42);
     EXPECT_THROW(Read(Column(FIELD_TYPE_VAR_STRING, 10), "4x2").field.AsInteger(), EConvertError);
-    EXPECT_EQ(Read(Column(FIELD_TYPE_VAR_STRING, 19), "2010-05-17 08:30:00").field.AsDateTime(), DT(2010, 5, 17, 8, 30));
+    EXPECT_EQ(Read(Column(FIELD_TYPE_VAR_STRING, 19), "2010-05-17 08:30:00").field.AsDateTime(),
+              DT(2010, 5, 17, 8, 30));
     // An integer column whose text is not a number fails with the conversion's message.
     EXPECT_THROW(Read(Column(FIELD_TYPE_LONG, 11), "abc"), EConvertError);
 }
@@ -183,7 +202,8 @@ TEST(DbFields, BinaryValuesKeepEveryByte) {
 }
 
 TEST(DbFields, DateTextRoundTrip) {
-    for (const char* text : {"2010-05-17 08:30:00", "1899-12-29 06:00:00", "9999-12-31 23:59:59", "2000-02-29 00:00:01"}) {
+    for (const char* text : {"2010-05-17 08:30:00", "1899-12-29 06:00:00", "9999-12-31 23:59:59",
+                             "2000-02-29 00:00:01"}) {
         const auto v = TextToDateTime(text);
         ASSERT_TRUE(v) << text;
         EXPECT_EQ(DateTimeToText(*v), text);

@@ -12,7 +12,7 @@ using dbtest::kUtf8Text;
 namespace {
 
 class DbQueryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         conn = dbtest::AgentConnection();
         conn->SetConnected(true);
@@ -41,8 +41,10 @@ std::string AsLogged(std::string sql) {
 }
 
 const char* kSelectGeneral =
-    "SELECT *,CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0)) vl_versao FROM versao "
-    "WHERE id_sistema = 7 AND CAST(CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0))AS "
+    "SELECT *,CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0)) vl_versao "
+    "FROM versao "
+    "WHERE id_sistema = 7 AND "
+    "CAST(CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0))AS "
     "SIGNED) > 2000000000000 AND codigo_cliente = 0  ORDER BY id DESC ";
 
 }  // namespace
@@ -51,7 +53,8 @@ TEST_F(DbQueryTest, OpenOfTheAgentsSelectSendsItsStatementsAndReadsTheFirstRow) 
     auto q = Query(kSelectGeneral);
     q->SetRequestLive(true);
     q->Open();
-    EXPECT_EQ(Sent(), (std::vector<std::string>{AsLogged(kSelectGeneral), "SHOW INDEX FROM `versao`", "DESCRIBE versao"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{AsLogged(kSelectGeneral),
+                                                "SHOW INDEX FROM `versao`", "DESCRIBE versao"}));
     EXPECT_EQ(q->RecordCount(), 2);
     EXPECT_EQ(q->FieldByName("link_sistema").AsString(), "http://127.0.0.1/b.zip");
     EXPECT_EQ(q->FieldByName("md5_arquivo").AsString(), "fedcba9876543210fedcba9876543210");
@@ -88,7 +91,8 @@ TEST_F(DbQueryTest, LivenessNeedsOneTableWithAKey) {
 
 TEST_F(DbQueryTest, ExecSqlSendsExactlyOneStatement) {
     const std::string replace =
-        "REPLACE INTO controle_versao (codigo_cliente, versao, cpu, id_sistema, data_hora_atualizacao) VALUES  "
+        "REPLACE INTO controle_versao (codigo_cliente, versao, cpu, id_sistema, "
+        "data_hora_atualizacao) VALUES  "
         "(42, \"5.3.1.0\",\"00-11-22-33-44-55\", 7, now()); ";
     auto q = Query(replace);
     q->SetRequestLive(true);
@@ -128,7 +132,9 @@ TEST_F(DbQueryTest, ErrorsOfStatements) {
     } catch (const EDbError& e) {
         EXPECT_EQ(e.ErrorCode(), 1001);
         EXPECT_EQ(e.MySQLErrorCode(), 1064);
-        EXPECT_EQ(std::string(e.what()).rfind("MySQL Error Code: (1064)\r\nYou have an error in your SQL syntax", 0), 0u)
+        EXPECT_EQ(std::string(e.what()).rfind(
+                      "MySQL Error Code: (1064)\r\nYou have an error in your SQL syntax", 0),
+                  0u)
             << e.what();
     }
     q->SQL().Clear();
@@ -137,7 +143,8 @@ TEST_F(DbQueryTest, ErrorsOfStatements) {
         q->Open();
         FAIL();
     } catch (const EDbError& e) {
-        EXPECT_STREQ(e.what(), "MySQL Error Code: (1146)\r\nTable 'atualizacaodb.nao_existe' doesn't exist");
+        EXPECT_STREQ(e.what(),
+                     "MySQL Error Code: (1146)\r\nTable 'atualizacaodb.nao_existe' doesn't exist");
         EXPECT_EQ(e.MySQLErrorCode(), 1146);
     }
     EXPECT_FALSE(q->Active());
@@ -191,7 +198,9 @@ TEST_F(DbQueryTest, OpenOfAnUpdateRunsItThenReportsNoResultSet) {
 }
 
 TEST_F(DbQueryTest, MultipleResultSets) {
-    auto q = Query("SELECT 1 AS a; SELECT 2 AS b; UPDATE versao SET v_build = v_build WHERE id = 0; SELECT 3 AS c");
+    auto q = Query(
+        "SELECT 1 AS a; SELECT 2 AS b; UPDATE versao SET v_build = v_build WHERE id = 0; SELECT 3 "
+        "AS c");
     q->SetMultiResultsetNo(1);
     q->Open();
     EXPECT_EQ(q->FieldByName("b").AsString(), "2");
@@ -383,7 +392,8 @@ TEST_F(DbQueryTest, Utf8ConnectionGivesWideStrings) {
 }
 
 TEST_F(DbQueryTest, TwoColumnsNamedId) {
-    auto q = Query("SELECT v.id, c.id, v.id AS ID_1 FROM versao v JOIN tipos c ON c.id = v.id ORDER BY v.id");
+    auto q = Query(
+        "SELECT v.id, c.id, v.id AS ID_1 FROM versao v JOIN tipos c ON c.id = v.id ORDER BY v.id");
     q->Open();
     ASSERT_EQ(q->FieldCount(), 3);
     EXPECT_EQ(q->Fields()[0].FieldName(), "id");

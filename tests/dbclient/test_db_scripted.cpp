@@ -32,9 +32,15 @@ std::string LengthCoded(const std::string& s) {
     return "\xfc" + LE(s.size(), 2) + s;
 }
 
-std::string Ok() { return std::string("\0\0\0", 3) + LE(2, 2) + LE(0, 2); }
-std::string Eof() { return "\xfe" + LE(0, 2) + LE(2, 2); }
-std::string Error(int number, const std::string& text) { return "\xff" + LE(number, 2) + "#42000" + text; }
+std::string Ok() {
+    return std::string("\0\0\0", 3) + LE(2, 2) + LE(0, 2);
+}
+std::string Eof() {
+    return "\xfe" + LE(0, 2) + LE(2, 2);
+}
+std::string Error(int number, const std::string& text) {
+    return "\xff" + LE(number, 2) + "#42000" + text;
+}
 
 struct Col {
     std::string name;
@@ -50,9 +56,10 @@ std::string ResultSet(const std::vector<Col>& cols, const std::vector<Row>& rows
     std::uint8_t seq = 1;
     std::string out = Packet(seq++, std::string(1, static_cast<char>(cols.size())));
     for (const Col& c : cols) {
-        std::string def = LengthCoded("def") + LengthCoded("db") + LengthCoded(c.table) + LengthCoded(c.table) +
-                          LengthCoded(c.name) + LengthCoded(c.name);
-        def += '\x0c' + LE(33, 2) + LE(c.length, 4) + static_cast<char>(c.type) + LE(c.flags, 2) + '\0' + LE(0, 2);
+        std::string def = LengthCoded("def") + LengthCoded("db") + LengthCoded(c.table) +
+                          LengthCoded(c.table) + LengthCoded(c.name) + LengthCoded(c.name);
+        def += '\x0c' + LE(33, 2) + LE(c.length, 4) + static_cast<char>(c.type) + LE(c.flags, 2) +
+               '\0' + LE(0, 2);
         out += Packet(seq++, def);
     }
     out += Packet(seq++, Eof());
@@ -66,7 +73,7 @@ std::string ResultSet(const std::vector<Col>& cols, const std::vector<Row>& rows
 
 // An answer to "SHOW INDEX FROM ...".
 std::string IndexResult(const std::vector<Row>& rows) {
-    static const std::vector<Col> columns = {{"Table"}, {"Non_unique"}, {"Key_name"},
+    static const std::vector<Col> columns = {{"Table"},        {"Non_unique"},  {"Key_name"},
                                              {"Seq_in_index"}, {"Column_name"}, {"Collation"}};
     return ResultSet(columns, rows);
 }
@@ -74,7 +81,7 @@ std::string IndexResult(const std::vector<Row>& rows) {
 // A server of protocol 10 that accepts any login and answers statements by `answer`
 // (the packets after the command); it records every statement's bytes.
 class FakeMysql {
-public:
+  public:
     using Answer = std::function<std::string(const std::string& statement)>;
 
     FakeMysql(std::string version, Answer answer)
@@ -88,10 +95,11 @@ public:
         return statements_;
     }
 
-private:
+  private:
     void Serve(testsupport::ScriptedConnection& c) {
         std::string greeting = "\x0a" + version_ + '\0' + LE(7, 4) + "abcdefgh" + '\0';
-        greeting += LE(0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1, 2) + '\x21' + LE(2, 2) + std::string(13, '\0');
+        greeting += LE(0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1, 2) + '\x21' + LE(2, 2) +
+                    std::string(13, '\0');
         greeting += "ijklmnopqrst" + std::string(1, '\0');
         c.Send(Packet(0, greeting));
         if (!ReadPacket(c)) return;  // the login
@@ -115,7 +123,8 @@ private:
     static std::optional<std::string> ReadPacket(testsupport::ScriptedConnection& c) {
         const std::string header = c.Recv(4);
         if (header.size() < 4) return std::nullopt;
-        const std::size_t len = static_cast<unsigned char>(header[0]) | static_cast<unsigned char>(header[1]) << 8 |
+        const std::size_t len = static_cast<unsigned char>(header[0]) |
+                                static_cast<unsigned char>(header[1]) << 8 |
                                 static_cast<unsigned char>(header[2]) << 16;
         std::string payload = c.Recv(len);
         if (payload.size() < len) return std::nullopt;
@@ -146,7 +155,8 @@ TEST(DbScripted, ExecSqlSendsTheTextByteForByte) {
     TDbQuery q;
     q.SetDatabase(c.get());
     const std::string replace =
-        "REPLACE INTO controle_versao (codigo_cliente, versao, cpu, id_sistema, data_hora_atualizacao) VALUES  "
+        "REPLACE INTO controle_versao (codigo_cliente, versao, cpu, id_sistema, "
+        "data_hora_atualizacao) VALUES  "
         "(42, \"5.3.1.0\",\"\", 7, now()); ";
     q.SQL().Add(replace);
     q.SetRequestLive(true);
@@ -155,15 +165,19 @@ TEST(DbScripted, ExecSqlSendsTheTextByteForByte) {
     q.SQL().Add("UPDATE t SET a = 1");
     q.SQL().Add("WHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'");
     q.ExecSQL();
-    EXPECT_EQ(server.Statements(), (std::vector<std::string>{
-                                       replace, "UPDATE t SET a = 1\r\nWHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'"}));
+    EXPECT_EQ(server.Statements(),
+              (std::vector<std::string>{
+                  replace, "UPDATE t SET a = 1\r\nWHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'"}));
     EXPECT_EQ(c->GetServerVersion(), 50173);
 }
 
 TEST(DbScripted, OldServerGetsTheTableNameWithoutBackquotes) {
     FakeMysql server("3.23.6", [](const std::string& s) {
-        if (s.rfind("SHOW INDEX", 0) == 0) return IndexResult({{"versao", "0", "PRIMARY", "1", "id", "A"}});
-        return ResultSet({{"id", FIELD_TYPE_LONG, 11, NOT_NULL_FLAG | PRI_KEY_FLAG | AUTO_INCREMENT_FLAG}}, {{"1"}});
+        if (s.rfind("SHOW INDEX", 0) == 0)
+            return IndexResult({{"versao", "0", "PRIMARY", "1", "id", "A"}});
+        return ResultSet(
+            {{"id", FIELD_TYPE_LONG, 11, NOT_NULL_FLAG | PRI_KEY_FLAG | AUTO_INCREMENT_FLAG}},
+            {{"1"}});
     });
     auto c = ConnectionTo(server);
     TDbQuery q;
@@ -171,7 +185,8 @@ TEST(DbScripted, OldServerGetsTheTableNameWithoutBackquotes) {
     q.SQL().Add("SELECT id FROM versao");
     q.SetRequestLive(true);
     q.Open();
-    EXPECT_EQ(server.Statements(), (std::vector<std::string>{"SELECT id FROM versao", "SHOW INDEX FROM versao"}));
+    EXPECT_EQ(server.Statements(),
+              (std::vector<std::string>{"SELECT id FROM versao", "SHOW INDEX FROM versao"}));
     EXPECT_TRUE(q.CanModify());
     EXPECT_EQ(q.FieldByName("id").DataType(), ftAutoInc);
     EXPECT_FALSE(q.FieldByName("id").Required());
@@ -198,8 +213,8 @@ TEST(DbScripted, EnumColumnsAndDefaultsComeFromOneDescribe) {
     q.SetRequestLive(true);
     q.Open();
     EXPECT_EQ(server.Statements(),
-              (std::vector<std::string>{"SELECT ativo, nome, tipo FROM versao", "SHOW INDEX FROM `versao`",
-                                        "DESCRIBE versao"}));
+              (std::vector<std::string>{"SELECT ativo, nome, tipo FROM versao",
+                                        "SHOW INDEX FROM `versao`", "DESCRIBE versao"}));
     EXPECT_EQ(q.FieldByName("ativo").DataType(), ftBoolean);
     EXPECT_EQ(q.FieldByName("ativo").AsString(), "True");
     EXPECT_FALSE(q.FieldByName("ativo").Required());  // it has a default

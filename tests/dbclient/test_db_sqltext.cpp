@@ -40,16 +40,19 @@ TEST(DbSqlText, CommentRules) {
     EXPECT_EQ(TextOf({"SELECT 1 # x"}), "SELECT 1 # x");
     EXPECT_EQ(TextOf({"SELECT 1 # x"}, true, {qpcSharp}), "SELECT 1 ");
     // Kept as callers know it: quotes are not looked at.
-    EXPECT_EQ(TextOf({"INSERT INTO t VALUES ('a -- b', 1)", "-- whole line"}), "INSERT INTO t VALUES ('a \r\n");
+    EXPECT_EQ(TextOf({"INSERT INTO t VALUES ('a -- b', 1)", "-- whole line"}),
+              "INSERT INTO t VALUES ('a \r\n");
     EXPECT_EQ(StripSqlComments("a /* unterminated", {qpcSlashAsterisk}), "a ");
 }
 
 TEST(DbSqlText, ParameterMarkers) {
     TDbQuery q;
-    q.SQL().Add("SELECT * FROM t WHERE a = :A AND b = :b_2 AND c = ':no' AND d = \":no\" AND `:no` = 1");
+    q.SQL().Add(
+        "SELECT * FROM t WHERE a = :A AND b = :b_2 AND c = ':no' AND d = \":no\" AND `:no` = 1");
     q.SQL().Add("AND e::int = :a");
     EXPECT_EQ(q.Text(),
-              "SELECT * FROM t WHERE a = ? AND b = ? AND c = ':no' AND d = \":no\" AND `:no` = 1\r\nAND e::int = ?");
+              "SELECT * FROM t WHERE a = ? AND b = ? AND c = ':no' AND d = \":no\" AND `:no` = "
+              "1\r\nAND e::int = ?");
     ASSERT_EQ(q.ParamCount(), 2);
     EXPECT_EQ(q.Params()[0].Name(), "A");
     EXPECT_EQ(q.Params()[1].Name(), "b_2");
@@ -101,7 +104,8 @@ TEST(DbSqlText, SubstitutionQuotesTexts) {
 
 TEST(DbSqlText, FirstTableOfASelect) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(FindSelectTable("SELECT *,CONCAT(v_major,LPAD(v_minor,4,0)) vl_versao FROM versao WHERE id = 1"),
+    EXPECT_EQ(FindSelectTable(
+                  "SELECT *,CONCAT(v_major,LPAD(v_minor,4,0)) vl_versao FROM versao WHERE id = 1"),
               V{"versao"});
     EXPECT_EQ(FindSelectTable("select a from `my table` t"), V{"my table"});
     EXPECT_EQ(FindSelectTable("SELECT a FROM db.versao"), (V{"db", "versao"}));
@@ -163,7 +167,8 @@ TEST(DbSqlText, ArbitraryTextKeepsTheInvariants) {
             EXPECT_EQ(parsed.text[m.offset], '?');
             EXPECT_FALSE(m.name.empty());
         }
-        const std::string stripped = StripSqlComments(text, {qpcMinusMinus, qpcSharp, qpcSlashAsterisk});
+        const std::string stripped =
+            StripSqlComments(text, {qpcMinusMinus, qpcSharp, qpcSlashAsterisk});
         EXPECT_LE(stripped.size(), text.size());
         if (const auto table = FindSelectTable(text)) {
             EXPECT_FALSE(table->empty());

@@ -41,16 +41,18 @@ struct ClientPacket {
 ClientPacket ReadPacket(ScriptedConnection& c) {
     const std::string header = c.Recv(4, std::chrono::seconds(5));
     if (header.size() < 4) return {};
-    const std::size_t length = static_cast<unsigned char>(header[0]) | static_cast<unsigned char>(header[1]) << 8 |
+    const std::size_t length = static_cast<unsigned char>(header[0]) |
+                               static_cast<unsigned char>(header[1]) << 8 |
                                static_cast<unsigned char>(header[2]) << 16;
     return {static_cast<unsigned char>(header[3]), c.Recv(length, std::chrono::seconds(5))};
 }
 
 // Greeting of protocol 10; without `secondPart` it ends after the capabilities, as
 // servers before 4.1 send it.
-std::string Greeting(const std::string& version, std::uint32_t caps, bool secondPart, std::uint8_t protocol = 10) {
-    std::string g = std::string(1, static_cast<char>(protocol)) + version + '\0' + LE(77, 4) + kScramble.substr(0, 8) +
-                    '\0' + LE(caps, 2);
+std::string Greeting(const std::string& version, std::uint32_t caps, bool secondPart,
+                     std::uint8_t protocol = 10) {
+    std::string g = std::string(1, static_cast<char>(protocol)) + version + '\0' + LE(77, 4) +
+                    kScramble.substr(0, 8) + '\0' + LE(caps, 2);
     if (secondPart) g += '\x08' + LE(2, 2) + std::string(13, '\0') + kScramble.substr(8) + '\0';
     return g;
 }
@@ -108,8 +110,9 @@ TEST(Handshake, PreFourOneServerGetsTheOldScrambleAndInitDb) {
     // 0xE285 without the 4.1 flags, the database flag and the component's compression
     // (the server does not offer it).
     const std::uint32_t flags = 0xE285u & ~0xC200u;
-    const std::string expected = LE(flags | CLIENT_CONNECT_WITH_DB, 2) + LE(16777216 & 0xFFFFFF, 3) +
-                                 longUser.substr(0, 32) + '\0' + scramble_old("secret", kScramble.substr(0, 8)) + '\0';
+    const std::string expected = LE(flags | CLIENT_CONNECT_WITH_DB, 2) +
+                                 LE(16777216 & 0xFFFFFF, 3) + longUser.substr(0, 32) + '\0' +
+                                 scramble_old("secret", kScramble.substr(0, 8)) + '\0';
     EXPECT_EQ(login.payload, expected);
     // The database follows as COM_INIT_DB (whole: only the login packet cuts names).
     EXPECT_EQ(s.packets[1].seq, 0);
@@ -130,18 +133,20 @@ TEST(Handshake, SwitchToTheOldScrambleOnRequest) {
         c.RecvAll(std::chrono::seconds(2));
     });
     auto client = NewClient();
-    ASSERT_TRUE(Connect(*client, server.port(), "olduser", "oldpw", "travik")) << client->LastError();
+    ASSERT_TRUE(Connect(*client, server.port(), "olduser", "oldpw", "travik"))
+        << client->LastError();
     const Seen s = seen.get_future().get();
     ASSERT_EQ(s.packets.size(), 2u);
     // The 4.1 login: 32-byte start, user, 20-byte scramble, database.
     const std::string& login = s.packets[0].payload;
-    const std::uint32_t flags = 0xE285u | CLIENT_CONNECT_WITH_DB | 0x30000u;  // no compression offered
+    const std::uint32_t flags =
+        0xE285u | CLIENT_CONNECT_WITH_DB | 0x30000u;  // no compression offered
     EXPECT_EQ(login.substr(0, 4), LE(flags, 4));
     EXPECT_EQ(login.substr(4, 4), LE(16777216, 4));
     EXPECT_EQ(login[8], '\x53');
     EXPECT_EQ(login.substr(9, 23), std::string(23, '\0'));
-    EXPECT_EQ(login.substr(32), std::string("olduser") + '\0' + '\x14' + scramble_sha1(kScramble, "oldpw") +
-                                    "travik" + '\0');
+    EXPECT_EQ(login.substr(32), std::string("olduser") + '\0' + '\x14' +
+                                    scramble_sha1(kScramble, "oldpw") + "travik" + '\0');
     // The answer to the switch: 8 characters and a zero byte.
     EXPECT_EQ(s.packets[1].seq, 3);
     EXPECT_EQ(s.packets[1].payload, scramble_old("oldpw", kScramble.substr(0, 8)));
@@ -190,7 +195,8 @@ TEST(Handshake, FourOneZeroChallengesInBothForms) {
         const Seen s = seen.get_future().get();
         ASSERT_EQ(s.packets.size(), 2u);
         // Password field of the login: eight x and a zero byte.
-        EXPECT_EQ(s.packets[0].payload.substr(32), std::string("early") + '\0' + "xxxxxxxx" + '\0' + '\0');
+        EXPECT_EQ(s.packets[0].payload.substr(32),
+                  std::string("early") + '\0' + "xxxxxxxx" + '\0' + '\0');
         EXPECT_EQ(s.packets[1].payload, scramble_410_reply(challenge, "pw41"));
         EXPECT_EQ(s.packets[1].payload.size(), 20u);
     }
@@ -216,12 +222,15 @@ TEST(Handshake, ProtocolVersions) {
     // Version 9: the short greeting, the old scramble; its error packets carry no number.
     std::promise<Seen> seen9;
     ScriptedServer v9([&](ScriptedConnection& c, int) {
-        c.Send(Packet(0, std::string("\x09") + "3.21.33" + '\0' + LE(5, 4) + kScramble.substr(0, 8) + '\0'));
+        c.Send(Packet(
+            0, std::string("\x09") + "3.21.33" + '\0' + LE(5, 4) + kScramble.substr(0, 8) + '\0'));
         Seen s;
         s.packets.push_back(ReadPacket(c));
         c.Send(Packet(2, Ok()));
         s.packets.push_back(ReadPacket(c));
-        c.Send(Packet(1, "\xFF" "Table 'x' doesn't exist"));
+        c.Send(Packet(1,
+                      "\xFF"
+                      "Table 'x' doesn't exist"));
         seen9.set_value(s);
         c.RecvAll(std::chrono::seconds(2));
     });
@@ -234,8 +243,8 @@ TEST(Handshake, ProtocolVersions) {
     EXPECT_EQ(client->LastErrorNo(), 2000u);
     EXPECT_EQ(client->LastError(), "Table 'x' doesn't exist");
     const Seen s9 = seen9.get_future().get();
-    EXPECT_EQ(s9.packets[0].payload,
-              LE(0xE285u & ~0xC200u, 2) + LE(0, 3) + "u" + '\0' + scramble_old("p", kScramble.substr(0, 8)) + '\0');
+    EXPECT_EQ(s9.packets[0].payload, LE(0xE285u & ~0xC200u, 2) + LE(0, 3) + "u" + '\0' +
+                                         scramble_old("p", kScramble.substr(0, 8)) + '\0');
     EXPECT_EQ(s9.packets[1].payload, "\x03SELECT * FROM x");
 }
 
@@ -326,7 +335,8 @@ namespace {
 
 // A server that logs in anyone and answers the first statement with `answer`
 // (packets from sequence number 1), then records what the client sends.
-ScriptedServer::Script AnswerFirstStatement(std::vector<std::string> answer, std::promise<Seen>& seen,
+ScriptedServer::Script AnswerFirstStatement(std::vector<std::string> answer,
+                                            std::promise<Seen>& seen,
                                             std::vector<std::string> thenSend = {}) {
     return [answer, thenSend, &seen](ScriptedConnection& c, int index) {
         if (index > 0) return;
@@ -357,9 +367,10 @@ TEST(LocalFiles, RequestRefusedAndNothingOfTheFileSent) {
     std::promise<Seen> seen;
     // After the refused transfer the server reports the statement done, with a further
     // result of the statement text pending.
-    ScriptedServer server(AnswerFirstStatement({"\xFB" + secret}, seen,
-                                               {Ok(2 | SERVER_MORE_RESULTS_EXISTS), std::string("\x00\x00\x00", 3) +
-                                                                                        LE(2, 2) + LE(0, 2)}));
+    ScriptedServer server(
+        AnswerFirstStatement({"\xFB" + secret}, seen,
+                             {Ok(2 | SERVER_MORE_RESULTS_EXISTS),
+                              std::string("\x00\x00\x00", 3) + LE(2, 2) + LE(0, 2)}));
     auto client = NewClient();
     client->SetShouldReconnect(false);
     ASSERT_TRUE(Connect(*client, server.port(), "u", "p")) << client->LastError();
@@ -401,8 +412,8 @@ TEST(LocalFiles, SentInPacketsWhenSwitchedOn) {
             s.packets.push_back(ReadPacket(c));
             if (s.packets.back().payload.empty()) break;
         }
-        c.Send(Packet(static_cast<std::uint8_t>(s.packets.back().seq + 1), std::string(1, '\0') + '\x05' + '\0' +
-                                                                                LE(2, 2) + LE(0, 2)));
+        c.Send(Packet(static_cast<std::uint8_t>(s.packets.back().seq + 1),
+                      std::string(1, '\0') + '\x05' + '\0' + LE(2, 2) + LE(0, 2)));
         seen.set_value(s);
         c.RecvAll(std::chrono::milliseconds(500));
     });
@@ -428,13 +439,20 @@ TEST(BrokenAnswers, CloseTheConnectionWith2013) {
         const char* what;
         std::vector<std::string> answer;
     };
-    const std::string def = std::string("\x03""def\x00\x00\x00\x01x\x00\x0C", 11) + LE(33, 2) + LE(11, 4) + '\x03' +
-                            LE(0, 2) + '\0' + LE(0, 2);
+    const std::string def = std::string(
+                                "\x03"
+                                "def\x00\x00\x00\x01x\x00\x0C",
+                                11) +
+                            LE(33, 2) + LE(11, 4) + '\x03' + LE(0, 2) + '\0' + LE(0, 2);
     const std::string end = "\xFE" + LE(0, 2) + LE(2, 2);
     const std::vector<Case> cases = {
         {"fewer descriptions than columns", {"\x02", def, end}},
         {"more descriptions than columns", {"\x01", def, def, end}},
-        {"a value running past its row", {"\x01", def, end, "\x0A" "abc", end}},
+        {"a value running past its row",
+         {"\x01", def, end,
+          "\x0A"
+          "abc",
+          end}},
         {"a header cut inside its number", {"\xFE\x01"}},
     };
     for (const auto& c : cases) {

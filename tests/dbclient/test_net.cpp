@@ -54,7 +54,9 @@ std::string Unit(std::uint8_t seq, const std::string& data, bool deflate) {
     return Uint3(packed.size()) + static_cast<char>(seq) + Uint3(data.size()) + packed;
 }
 
-const std::string kGreeting = Packet(0, "\x0a" "greeting");
+const std::string kGreeting = Packet(0,
+                                     "\x0a"
+                                     "greeting");
 
 // Opens `net` to the scripted server and reads its greeting.
 void Open(TMysqlNet& net, int port) {
@@ -62,7 +64,9 @@ void Open(TMysqlNet& net, int port) {
     ASSERT_EQ(net.net_safe_read(kFlag41), 9) << net.last_error();
 }
 
-std::string ReadText(TMysqlNet& net, long len) { return std::string(net.read_pos(), static_cast<std::size_t>(len)); }
+std::string ReadText(TMysqlNet& net, long len) {
+    return std::string(net.read_pos(), static_cast<std::size_t>(len));
+}
 
 // A server that greets, then records everything the client sends until it closes.
 struct RecordingServer {
@@ -92,8 +96,7 @@ TEST(NetWrite, CommandsAndPacketsCarryHeadersAndSequenceNumbers) {
     ASSERT_EQ(net.my_net_write("abc"), 0);  // continues the numbering
     ASSERT_EQ(net.my_net_write(""), 0);
     ASSERT_EQ(net.net_flush(), 0);
-    EXPECT_EQ(peer.Finish(net),
-              Packet(0, "\x03SELECT 1") + Packet(1, "abc") + Packet(2, ""));
+    EXPECT_EQ(peer.Finish(net), Packet(0, "\x03SELECT 1") + Packet(1, "abc") + Packet(2, ""));
 }
 
 TEST(NetWrite, CommandBodiesAreSplitAt16MiB) {
@@ -224,8 +227,8 @@ TEST(NetRead, ServerErrorPacketsKeepTheConnectionOpen) {
 
 TEST(ErrorPacket, ParsedFromBytes) {
     const auto parse = [](const std::string& s, unsigned protocol, std::uint32_t flags) {
-        return ParseErrorPacket(std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()),
-                                protocol, flags);
+        return ParseErrorPacket(
+            std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()), protocol, flags);
     };
     // Without the 4.1 flag the state stays in the message.
     EXPECT_EQ(parse("\xff\x15\x04#28000denied", 10, 0).message, "#28000denied");
@@ -272,7 +275,8 @@ TEST(CompressedRead, PacketsAcrossAndWithinUnits) {
     // Unit 1 (compressed): two whole packets and the start of a third; unit 2 (stored as
     // is): the rest of the third.
     const std::string third = Packet(3, std::string(300, 't'));
-    const std::string data1 = Packet(1, std::string(100, 'o')) + Packet(2, "two") + third.substr(0, 50);
+    const std::string data1 =
+        Packet(1, std::string(100, 'o')) + Packet(2, "two") + third.substr(0, 50);
     peer.answer = Unit(1, data1, true) + Unit(2, third.substr(50), false);
     TMysqlNet net;
     Open(net, peer.server->port());
@@ -289,7 +293,8 @@ TEST(CompressedRead, PacketsAcrossAndWithinUnits) {
 TEST(CompressedRead, ChainsOf0xFFFFFFBytesAreJoined) {
     RecordingServer peer;
     std::string payload(0xFFFFFF, 'j');
-    for (std::size_t i = 0; i < payload.size(); i += 4099) payload[i] = static_cast<char>('a' + i % 26);
+    for (std::size_t i = 0; i < payload.size(); i += 4099)
+        payload[i] = static_cast<char>('a' + i % 26);
     const std::string stream = Packet(1, payload) + Packet(2, "end") + Packet(3, "after");
     // Sent in units of 1 MiB of data each, as a server flushing its buffer would.
     std::uint8_t seq = 1;
@@ -311,7 +316,8 @@ TEST(CompressedRead, BadDataLosesTheConnection) {
     for (const std::string& unit : {Uint3(10) + '\x01' + Uint3(100) + std::string(10, 'z'),
                                     // deflated data that gives fewer bytes than announced
                                     [] {
-                                        const std::string packed = Deflate(Packet(1, std::string(80, 'k')));
+                                        const std::string packed =
+                                            Deflate(Packet(1, std::string(80, 'k')));
                                         return Uint3(packed.size()) + '\x01' + Uint3(200) + packed;
                                     }()}) {
         RecordingServer peer;
@@ -388,7 +394,8 @@ TEST(HostileServer, GarbageEndsInALostConnectionNotACrash) {
         for (int read = 0; read < 50; ++read) {
             const long len = net.net_safe_read(kFlag41);
             if (len > 0) {
-                ASSERT_LT(static_cast<std::size_t>(len), static_cast<std::size_t>(net.max_packet()));
+                ASSERT_LT(static_cast<std::size_t>(len),
+                          static_cast<std::size_t>(net.max_packet()));
                 EXPECT_EQ(net.read_pos()[len], '\0');
             } else if (!net.net_connected()) {
                 break;

@@ -16,7 +16,7 @@ using nettest::LoginOptions;
 testsupport::MariaDbServer* gServer = nullptr;
 
 class MariaDbEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         server_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.extraArgs = {"--max-allowed-packet=64M"}});
@@ -24,13 +24,13 @@ public:
     }
     void TearDown() override { server_.reset(); }
 
-private:
+  private:
     std::unique_ptr<testsupport::MariaDbServer> server_;
 };
 const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
 
 class NetAgainstMariaDb : public ::testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override {
         net_.SetMaxAllowedPacketSize(64u << 20);
         LoginOptions options;
@@ -42,7 +42,8 @@ protected:
 };
 
 TEST_P(NetAgainstMariaDb, StatementsAnsweredWithRowsAndNulls) {
-    const auto rows = nettest::Query(net_, "SELECT 1, NULL, 'x', REPEAT('v', 251), REPEAT('w', 65536)");
+    const auto rows =
+        nettest::Query(net_, "SELECT 1, NULL, 'x', REPEAT('v', 251), REPEAT('w', 65536)");
     ASSERT_TRUE(rows) << net_.last_error();
     ASSERT_EQ(rows->size(), 1u);
     const nettest::Row& row = rows->front();
@@ -64,8 +65,10 @@ TEST_P(NetAgainstMariaDb, StatementsAnsweredWithRowsAndNulls) {
 
 TEST_P(NetAgainstMariaDb, RowsAtThe16MiBBoundary) {
     // A row of one value of n bytes is a packet of n + 4 bytes (length-coded with 0xFD).
-    for (const std::size_t n : {std::size_t{0xFFFFFF - 5}, std::size_t{0xFFFFFF - 4}, std::size_t{0xFFFFFF - 3}}) {
-        const auto rows = nettest::Query(net_, "SELECT CONCAT(REPEAT('a', " + std::to_string(n - 1) + "), 'z')");
+    for (const std::size_t n :
+         {std::size_t{0xFFFFFF - 5}, std::size_t{0xFFFFFF - 4}, std::size_t{0xFFFFFF - 3}}) {
+        const auto rows =
+            nettest::Query(net_, "SELECT CONCAT(REPEAT('a', " + std::to_string(n - 1) + "), 'z')");
         ASSERT_TRUE(rows) << n << ": " << net_.last_error();
         ASSERT_EQ(rows->size(), 1u);
         const std::string& value = *rows->front()[0];
@@ -112,7 +115,8 @@ TEST(NetTimeOuts, LargeStatementsGoOutOverTheNonBlockingSocket) {
     net.SetNoTimeOut(false);
     ASSERT_EQ(nettest::Login(net, gServer->port(), LoginOptions{}), "");
     ASSERT_EQ(net.vio().fcntl_mode() & 1, 1);
-    const auto rows = nettest::Query(net, "SELECT LENGTH('" + std::string(8000000, 'w') + "'), SLEEP(0.1)");
+    const auto rows =
+        nettest::Query(net, "SELECT LENGTH('" + std::string(8000000, 'w') + "'), SLEEP(0.1)");
     ASSERT_TRUE(rows) << net.last_error();
     EXPECT_EQ(rows->at(0)[0], "8000000");
 }

@@ -20,14 +20,17 @@ namespace {
 testsupport::MariaDbServer& Server() {
     static testsupport::MariaDbServer server({
         .extraArgs = {"--max-allowed-packet=64M"},
-        .initSql = "CREATE DATABASE travik_test;\n"
-                   "CREATE TABLE travik_test.blobs (id INT PRIMARY KEY, data LONGBLOB) ENGINE=InnoDB;\n",
+        .initSql =
+            "CREATE DATABASE travik_test;\n"
+            "CREATE TABLE travik_test.blobs (id INT PRIMARY KEY, data LONGBLOB) ENGINE=InnoDB;\n",
         .generalLog = false,
     });
     return server;
 }
 
-std::unique_ptr<TMysqlClient> Connect(const clienttest::Login& login) { return clienttest::Connect(Server().port(), login); }
+std::unique_ptr<TMysqlClient> Connect(const clienttest::Login& login) {
+    return clienttest::Connect(Server().port(), login);
+}
 
 }  // namespace
 
@@ -38,11 +41,13 @@ TEST(ClientPackets, ValuesAroundTheLengthFormsAndPacketBoundaries) {
         ASSERT_TRUE(client);
         // 0xFFFFFF - 4 bytes gives a row packet of exactly 0xFFFFFF bytes (followed by an
         // empty one); one more byte crosses the boundary.
-        const std::vector<std::size_t> sizes = {0, 250, 251, 65535, 65536, 0xFFFFFF - 4, 0xFFFFFF - 3, 17u << 20};
+        const std::vector<std::size_t> sizes = {0,     250,          251,          65535,
+                                                65536, 0xFFFFFF - 4, 0xFFFFFF - 3, 17u << 20};
         for (const std::size_t n : sizes) {
             SCOPED_TRACE(n);
             bool ok = false;
-            auto r = client->query("SELECT REPEAT('x', " + std::to_string(n) + "), 'after'", true, ok);
+            auto r =
+                client->query("SELECT REPEAT('x', " + std::to_string(n) + "), 'after'", true, ok);
             ASSERT_TRUE(ok) << client->LastErrorNo() << " " << client->LastError();
             ASSERT_TRUE(r);
             r->FetchLengths();
@@ -68,11 +73,11 @@ TEST(ClientPackets, LargeStatementsCrossTheBoundaryOnTheWayOut) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
     Exec(*client, "REPLACE INTO blobs VALUES (1, '" + data + "')");
     bool ok = false;
-    auto r = client->query("SELECT data, MD5(data) = MD5('" + data + "') FROM blobs WHERE id = 1", true, ok);
+    auto r = client->query("SELECT data, MD5(data) = MD5('" + data + "') FROM blobs WHERE id = 1",
+                           true, ok);
     ASSERT_TRUE(ok) << client->LastError();
     r->FetchLengths();
     ASSERT_EQ(r->FieldLenght(0), data.size());
     EXPECT_TRUE(std::string_view(r->FieldValue(0), data.size()) == data);
     EXPECT_STREQ(r->FieldValue(1), "1");
 }
-

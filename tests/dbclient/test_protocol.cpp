@@ -25,13 +25,15 @@ std::string LenEnc(std::uint64_t v) {
     return "\xFE" + LE(v, 8);
 }
 
-std::string LenStr(const std::string& s) { return LenEnc(s.size()) + s; }
+std::string LenStr(const std::string& s) {
+    return LenEnc(s.size()) + s;
+}
 
 // A protocol-10 greeting as current servers send it.
 std::string Greeting(const std::string& version, std::uint32_t caps, bool secondPart = true) {
     std::string g = "\x0A" + version + '\0';
-    g += LE(1234, 4);           // thread id
-    g += "abcdefgh";            // scramble, first part
+    g += LE(1234, 4);  // thread id
+    g += "abcdefgh";   // scramble, first part
     g += '\0';
     g += LE(caps & 0xFFFF, 2);  // capabilities
     g += '\x21';                // language
@@ -41,7 +43,9 @@ std::string Greeting(const std::string& version, std::uint32_t caps, bool second
     return g;
 }
 
-TMysqlGreeting Parse(const std::string& packet) { return ParseGreeting(AsBytes(packet)); }
+TMysqlGreeting Parse(const std::string& packet) {
+    return ParseGreeting(AsBytes(packet));
+}
 
 }  // namespace
 
@@ -70,7 +74,8 @@ TEST(Protocol, LengthCodedNumbersInEveryForm) {
         EXPECT_EQ(b.read_length_coded(), c.value32);
     }
     // Cut short: reported, never read past the end.
-    for (const std::string& cut : {std::string(""), std::string("\xFC\x01"), std::string("\xFE\x01\x02\x03")}) {
+    for (const std::string& cut :
+         {std::string(""), std::string("\xFC\x01"), std::string("\xFE\x01\x02\x03")}) {
         PacketReader r(AsBytes(cut));
         r.read_length_coded64();
         EXPECT_FALSE(r.ok()) << cut.size();
@@ -101,7 +106,10 @@ TEST(Protocol, ShortGreetingDropsSecureConnection) {
     EXPECT_TRUE(IsVersion410(g410.server_version));
     EXPECT_EQ(g410.server_capabilities, 0xA22Cu);
     // The pre-4.1 greeting ends after the capabilities: no language or status.
-    std::string old = "\x0A" "3.23.58" + std::string(1, '\0') + LE(7, 4) + "12345678" + '\0' + LE(0x2C, 2);
+    std::string old =
+        "\x0A"
+        "3.23.58" +
+        std::string(1, '\0') + LE(7, 4) + "12345678" + '\0' + LE(0x2C, 2);
     const TMysqlGreeting g3 = Parse(old);
     EXPECT_EQ(g3.thread_id, 7u);
     EXPECT_EQ(g3.scramble, "12345678");
@@ -118,7 +126,9 @@ TEST(Protocol, TruncatedGreetingsNeverReadOutside) {
         EXPECT_LE(g.scramble.size(), 20u);
     }
     // A version text without its zero byte.
-    const TMysqlGreeting g = Parse("\x0A" "5.1.73");
+    const TMysqlGreeting g = Parse(
+        "\x0A"
+        "5.1.73");
     EXPECT_EQ(g.server_version, "5.1.73");
     EXPECT_EQ(g.thread_id, 0u);
     EXPECT_EQ(g.scramble, "");
@@ -126,8 +136,8 @@ TEST(Protocol, TruncatedGreetingsNeverReadOutside) {
 
 TEST(Protocol, OkPacketWithStatusWarningsAndMessage) {
     const std::string info = "Records: 3  Duplicates: 1  Warnings: 0";
-    const std::string packet = std::string(1, '\0') + LenEnc(3) + LenEnc(16777216) + LE(0x0003, 2) + LE(2, 2) +
-                               LenStr(info);
+    const std::string packet = std::string(1, '\0') + LenEnc(3) + LenEnc(16777216) + LE(0x0003, 2) +
+                               LE(2, 2) + LenStr(info);
     const TMysqlOkPacket ok = ParseOkPacket(AsBytes(packet), CLIENT_TRANSACTIONS, CLIENT_RESERVED);
     EXPECT_EQ(ok.affected_rows, 3);
     EXPECT_EQ(ok.insert_id, 16777216);  // 8-byte form read in full
@@ -138,14 +148,16 @@ TEST(Protocol, OkPacketWithStatusWarningsAndMessage) {
     EXPECT_TRUE(ok.complete);
 
     // A server without transactions sends no status; a 0 length means no message.
-    const std::string plain = std::string(1, '\0') + LenEnc(1) + LenEnc(0) + LE(5, 2) + std::string(1, '\0');
+    const std::string plain =
+        std::string(1, '\0') + LenEnc(1) + LenEnc(0) + LE(5, 2) + std::string(1, '\0');
     const TMysqlOkPacket p = ParseOkPacket(AsBytes(plain), 0, CLIENT_RESERVED);
     EXPECT_FALSE(p.has_status);
     EXPECT_EQ(p.warning_count, 5);
     EXPECT_EQ(p.info, "");
 
     // The shortest OK packet of old servers.
-    const TMysqlOkPacket tiny = ParseOkPacket(AsBytes(std::string(1, '\0')), CLIENT_TRANSACTIONS, CLIENT_RESERVED);
+    const TMysqlOkPacket tiny =
+        ParseOkPacket(AsBytes(std::string(1, '\0')), CLIENT_TRANSACTIONS, CLIENT_RESERVED);
     EXPECT_FALSE(tiny.complete);
     EXPECT_EQ(tiny.affected_rows, 0);
 }
@@ -183,8 +195,10 @@ TEST(Protocol, RowsWithNullEmptyAndLongValues) {
 }
 
 TEST(Protocol, ColumnDescriptionIn41Form) {
-    const std::string block = LE(33, 2) + LE(11, 4) + '\x03' + LE(NOT_NULL_FLAG | PRI_KEY_FLAG, 2) + '\0' + LE(0, 2);
-    const std::vector<std::optional<std::string_view>> values = {"def", "travik", "v", "versao", "id", "id", block};
+    const std::string block =
+        LE(33, 2) + LE(11, 4) + '\x03' + LE(NOT_NULL_FLAG | PRI_KEY_FLAG, 2) + '\0' + LE(0, 2);
+    const std::vector<std::optional<std::string_view>> values = {"def", "travik", "v",  "versao",
+                                                                 "id",  "id",     block};
     const TMysql_FieldDef f = UnpackFieldDef(values, true, true);
     EXPECT_EQ(f.catalog, "def");
     EXPECT_EQ(f.db, "travik");
@@ -201,12 +215,14 @@ TEST(Protocol, ColumnDescriptionIn41Form) {
     EXPECT_EQ(f.Max_Length, 0u);
 
     // NULL fixed block: all zero, but a DECIMAL (type 0) is still numeric.
-    const std::vector<std::optional<std::string_view>> nullBlock = {"def", "", "", "", "x", "", std::nullopt};
+    const std::vector<std::optional<std::string_view>> nullBlock = {"def", "", "",          "",
+                                                                    "x",   "", std::nullopt};
     const TMysql_FieldDef n = UnpackFieldDef(nullBlock, true, true);
     EXPECT_EQ(n.Length, 0u);
     EXPECT_EQ(n.Flags, NUM_FLAG);
     // A short block reads as far as it goes.
-    const std::vector<std::optional<std::string_view>> shortBlock = {"", "", "", "", "y", "", "\x21"};
+    const std::vector<std::optional<std::string_view>> shortBlock = {"",  "", "",    "",
+                                                                     "y", "", "\x21"};
     EXPECT_EQ(UnpackFieldDef(shortBlock, true, true).charsetnr, 0x21u);
 }
 
@@ -214,7 +230,8 @@ TEST(Protocol, ColumnDescriptionInOlderForm) {
     const std::string len14 = LE(14, 3), len19 = LE(19, 3), len4 = LE(4, 3), len1 = LE(1, 3);
     const std::string timestamp(1, static_cast<char>(FIELD_TYPE_TIMESTAMP)), noFlags(2, '\0');
     const std::string flags2 = LE(0x0121, 2) + '\x02';
-    const std::vector<std::optional<std::string_view>> longFlags = {"t", "stamp", len14, timestamp, flags2};
+    const std::vector<std::optional<std::string_view>> longFlags = {"t", "stamp", len14, timestamp,
+                                                                    flags2};
     const TMysql_FieldDef f = UnpackFieldDef(longFlags, false, true);
     EXPECT_EQ(f.Table, "t");
     EXPECT_EQ(f.Name, "stamp");
@@ -225,7 +242,8 @@ TEST(Protocol, ColumnDescriptionInOlderForm) {
     EXPECT_EQ(f.org_table, "");
     EXPECT_EQ(f.charsetnr, 0u);
 
-    const std::vector<std::optional<std::string_view>> shortFlags = {"t", "d", len19, timestamp, "\x01\x03", "dflt"};
+    const std::vector<std::optional<std::string_view>> shortFlags = {"t",       "d",        len19,
+                                                                     timestamp, "\x01\x03", "dflt"};
     const TMysql_FieldDef g = UnpackFieldDef(shortFlags, false, false);
     EXPECT_EQ(g.Flags, 0x01u);  // a 19-character timestamp is not numeric
     EXPECT_EQ(g.Decimals, 3u);

@@ -15,22 +15,28 @@ namespace {
 
 testsupport::MariaDbServer& Server() {
     static testsupport::MariaDbServer server({
-        .initSql = "CREATE DATABASE travik_test;\n"
-                   "CREATE TABLE travik_test.mix (n INT, u BIGINT UNSIGNED, d DECIMAL(12,3), f DOUBLE,"
-                   " s VARCHAR(20), t TIME, dt DATETIME, y YEAR, b BIT(16)) ENGINE=InnoDB;\n"
-                   "INSERT INTO travik_test.mix VALUES"
-                   " (10, 18446744073709551615, -1.5, 2.5e10, 'beta', '-01:30:00', '2010-05-17 08:30:00', 2001, b'1'),"
-                   " (-3, 5, 100.25, -7, 'Alpha', '12:00:00', NULL, 1999, b'100000000'),"
-                   " (NULL, 9223372036854775808, 2.000, NULL, 'alpha', '-00:10:00', '2009-01-01 00:00:00', NULL, NULL),"
-                   " (7, 0, NULL, 0.5, NULL, '100:00:00', '2011-12-31 23:59:59', 2030, b'11');\n",
+        .initSql =
+            "CREATE DATABASE travik_test;\n"
+            "CREATE TABLE travik_test.mix (n INT, u BIGINT UNSIGNED, d DECIMAL(12,3), f DOUBLE,"
+            " s VARCHAR(20), t TIME, dt DATETIME, y YEAR, b BIT(16)) ENGINE=InnoDB;\n"
+            "INSERT INTO travik_test.mix VALUES"
+            " (10, 18446744073709551615, -1.5, 2.5e10, 'beta', '-01:30:00', '2010-05-17 08:30:00', "
+            "2001, b'1'),"
+            " (-3, 5, 100.25, -7, 'Alpha', '12:00:00', NULL, 1999, b'100000000'),"
+            " (NULL, 9223372036854775808, 2.000, NULL, 'alpha', '-00:10:00', '2009-01-01 "
+            "00:00:00', NULL, NULL),"
+            " (7, 0, NULL, 0.5, NULL, '100:00:00', '2011-12-31 23:59:59', 2030, b'11');\n",
         .generalLog = false,
     });
     return server;
 }
 
-std::unique_ptr<TMysqlClient> Connect() { return clienttest::Connect(Server().port(), {.db = "travik_test"}); }
+std::unique_ptr<TMysqlClient> Connect() {
+    return clienttest::Connect(Server().port(), {.db = "travik_test"});
+}
 
-std::unique_ptr<TMysqlResult> Query(TMysqlClient& client, const std::string& sql, bool store = true) {
+std::unique_ptr<TMysqlResult> Query(TMysqlClient& client, const std::string& sql,
+                                    bool store = true) {
     bool ok = false;
     auto r = client.query(sql, store, ok);
     EXPECT_TRUE(ok) << sql << ": " << client.LastError();
@@ -89,7 +95,7 @@ TEST(StoredResult, Navigation) {
     r->SetRecNo(2);
     EXPECT_STREQ(r->FieldValue(0), "3");
     EXPECT_FALSE(r->Bof() || r->Eof());
-    r->SetRecNo(3);   // out of range: ignored
+    r->SetRecNo(3);  // out of range: ignored
     r->SetRecNo(-1);
     EXPECT_EQ(r->RecNo(), 2);
     EXPECT_TRUE(r->LastRowRead());
@@ -140,7 +146,8 @@ TEST(StoredResult, SortByColumnTypes) {
     r->SortBy({0});
     EXPECT_EQ(Column(*r, 0), (std::vector<std::string>{"NULL", "-3", "7", "10"}));
     r->SortBy({1});  // unsigned values beyond the signed range
-    EXPECT_EQ(Column(*r, 1), (std::vector<std::string>{"0", "5", "9223372036854775808", "18446744073709551615"}));
+    EXPECT_EQ(Column(*r, 1),
+              (std::vector<std::string>{"0", "5", "9223372036854775808", "18446744073709551615"}));
     r->SortBy({2});
     EXPECT_EQ(Column(*r, 2), (std::vector<std::string>{"NULL", "-1.500", "2.000", "100.250"}));
     r->SortBy({3}, {true});  // descending
@@ -148,7 +155,8 @@ TEST(StoredResult, SortByColumnTypes) {
     r->SortBy({4});  // byte-wise: upper case first
     EXPECT_EQ(Column(*r, 4), (std::vector<std::string>{"NULL", "Alpha", "alpha", "beta"}));
     r->SortBy({5});
-    EXPECT_EQ(Column(*r, 5), (std::vector<std::string>{"-01:30:00", "-00:10:00", "12:00:00", "100:00:00"}));
+    EXPECT_EQ(Column(*r, 5),
+              (std::vector<std::string>{"-01:30:00", "-00:10:00", "12:00:00", "100:00:00"}));
     r->SortBy({6}, {true});
     EXPECT_EQ(Column(*r, 6), (std::vector<std::string>{"2011-12-31 23:59:59", "2010-05-17 08:30:00",
                                                        "2009-01-01 00:00:00", "NULL"}));
@@ -178,7 +186,8 @@ TEST(StoredResult, SortByManyRowsAndSeveralColumns) {
     EXPECT_EQ(a.back(), "2");
     EXPECT_EQ(seq.back(), "2");
     for (std::size_t i = 1; i < seq.size(); ++i) {
-        const bool ordered = a[i - 1] < a[i] || (a[i - 1] == a[i] && std::stoi(seq[i - 1]) > std::stoi(seq[i]));
+        const bool ordered =
+            a[i - 1] < a[i] || (a[i - 1] == a[i] && std::stoi(seq[i - 1]) > std::stoi(seq[i]));
         ASSERT_TRUE(ordered) << i;
     }
     // Unknown columns are left out; nothing to sort with is no change.

@@ -50,7 +50,8 @@ TEST(Rows, SmallRowsUseShortOffsetsAndLargeRowsLongOnes) {
         EXPECT_EQ(row.allocated(), block.size() * sizeof(std::uint32_t));
     }
     // Six short columns: a header of 4 + 7 * 2 bytes rounded to 20.
-    const std::vector<std::optional<std::string_view>> six = {"1", "2", "3", "4", "5", std::nullopt};
+    const std::vector<std::optional<std::string_view>> six = {"1", "2", "3",
+                                                              "4", "5", std::nullopt};
     EXPECT_EQ(TMysql_Row::EncodedWords(six) * sizeof(std::uint32_t), 20u + 12u);
 }
 

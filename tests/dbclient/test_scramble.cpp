@@ -12,12 +12,15 @@ namespace {
 
 using namespace dbclient;
 
-std::string Bytes(const TSha1Digest& d) { return std::string(d.begin(), d.end()); }
+std::string Bytes(const TSha1Digest& d) {
+    return std::string(d.begin(), d.end());
+}
 
 TEST(OldPasswordHash, KnownValues) {
     EXPECT_EQ(old_password_hash(""), (std::array<std::uint32_t, 2>{1345345333u, 305419889u}));
     // The stored pre-4.1 hash of "password" is 5d2e19393cc5ef67.
-    EXPECT_EQ(old_password_hash("password"), (std::array<std::uint32_t, 2>{0x5d2e1939u, 0x3cc5ef67u}));
+    EXPECT_EQ(old_password_hash("password"),
+              (std::array<std::uint32_t, 2>{0x5d2e1939u, 0x3cc5ef67u}));
     // Spaces and tabs do not count.
     EXPECT_EQ(old_password_hash("pass word\t"), old_password_hash("password"));
     // Bytes above 127 are taken unsigned.
@@ -29,8 +32,8 @@ TEST(OldRandom, FollowsTheGeneratorRecurrence) {
     EXPECT_EQ(s.r1, 5u);
     EXPECT_EQ(s.r2, 7u);
     const double first = old_rand_next(s);
-    EXPECT_EQ(s.r1, 22u);               // 5 * 3 + 7
-    EXPECT_EQ(s.r2, 62u);               // 22 + 7 + 33
+    EXPECT_EQ(s.r1, 22u);  // 5 * 3 + 7
+    EXPECT_EQ(s.r2, 62u);  // 22 + 7 + 33
     EXPECT_DOUBLE_EQ(first, 22 / 1073741823.0);
     // Large states wrap at the modulus without overflowing.
     TRandState big = old_rand_seed(1073741822u, 1073741822u);
@@ -68,7 +71,8 @@ TEST(ScrambleSha1, MatchesTheFormulaComputedWithTheSystemLibrary) {
         return out;
     };
     const std::string message = "0123456789abcdefghij";
-    for (const std::string& password : {std::string("admin"), std::string("p a s s"), std::string("\x00\xff", 2)}) {
+    for (const std::string& password :
+         {std::string("admin"), std::string("p a s s"), std::string("\x00\xff", 2)}) {
         const std::string d1 = ref(password);
         std::string expected = ref(message + ref(d1));
         for (int i = 0; i < 20; ++i) expected[i] ^= d1[i];
@@ -98,7 +102,8 @@ TEST(Scramble410, BothChallengeForms) {
     const TSha1Digest s1 = password_sha1("secret");
     const TSha1Digest s2 = salted_sha1("salt", s1);
     std::string recovered(20, '\0');
-    for (int i = 0; i < 20; ++i) recovered[i] = static_cast<char>(reply[i] ^ s2[i] ^ challenge[4 + i]);
+    for (int i = 0; i < 20; ++i)
+        recovered[i] = static_cast<char>(reply[i] ^ s2[i] ^ challenge[4 + i]);
     EXPECT_EQ(recovered, Bytes(s1));
 
     // '*' form: the message is the old digest XOR the challenge, up to a zero byte; the

@@ -56,7 +56,8 @@ TEST(Sha1, MatchesTheSystemLibraryForEveryLengthAndSplit) {
         reference(reinterpret_cast<const unsigned char*>(data.data()), length, expected.data());
         ASSERT_EQ(Hex(Sha1(std::string_view(data).substr(0, length))), Hex(expected)) << length;
         // The same bytes fed in two pieces, split anywhere.
-        for (std::size_t split : {std::size_t{1}, length / 3, length / 2, length > 0 ? length - 1 : 0}) {
+        for (std::size_t split :
+             {std::size_t{1}, length / 3, length / 2, length > 0 ? length - 1 : 0}) {
             if (split > length) continue;
             TSha1Context context;
             context.sha1Input(std::string_view(data).substr(0, split));

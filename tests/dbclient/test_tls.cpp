@@ -32,7 +32,7 @@ void Openssl(const std::vector<std::string>& args) {
 }
 
 class TlsEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         certs_.dir = std::make_unique<testsupport::TempDir>("travik-tls");
         const auto& d = *certs_.dir;
@@ -40,18 +40,22 @@ public:
         certs_.otherCa = d / "other-ca.pem";
         certs_.cert = d / "server.pem";
         certs_.key = d / "server.key";
-        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt",
+                                             "ec_paramgen_curve:prime256v1", "-nodes"};
         auto args = std::vector<std::string>{"req", "-x509"};
         args.insert(args.end(), ec.begin(), ec.end());
         auto ca = args;
-        ca.insert(ca.end(), {"-keyout", d / "ca.key", "-out", certs_.ca, "-days", "2", "-subj", "/CN=Travik Test CA"});
+        ca.insert(ca.end(), {"-keyout", d / "ca.key", "-out", certs_.ca, "-days", "2", "-subj",
+                             "/CN=Travik Test CA"});
         Openssl(ca);
         auto other = args;
-        other.insert(other.end(), {"-keyout", d / "other.key", "-out", certs_.otherCa, "-days", "2", "-subj", "/CN=Travik Other CA"});
+        other.insert(other.end(), {"-keyout", d / "other.key", "-out", certs_.otherCa, "-days", "2",
+                                   "-subj", "/CN=Travik Other CA"});
         Openssl(other);
         auto request = std::vector<std::string>{"req"};
         request.insert(request.end(), ec.begin(), ec.end());
-        request.insert(request.end(), {"-keyout", certs_.key, "-out", d / "server.csr", "-subj", "/CN=127.0.0.1"});
+        request.insert(request.end(),
+                       {"-keyout", certs_.key, "-out", d / "server.csr", "-subj", "/CN=127.0.0.1"});
         Openssl(request);
         testsupport::WriteFile(d / "san.ext", "subjectAltName=IP:127.0.0.1\n");
         Openssl({"x509", "-req", "-in", d / "server.csr", "-CA", certs_.ca, "-CAkey", d / "ca.key",
@@ -64,7 +68,8 @@ public:
         gCerts = &certs_;
 
         server_ = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
-            .extraArgs = {"--ssl-cert=" + certs_.cert, "--ssl-key=" + certs_.key, "--ssl-ca=" + certs_.ca}});
+            .extraArgs = {"--ssl-cert=" + certs_.cert, "--ssl-key=" + certs_.key,
+                          "--ssl-ca=" + certs_.ca}});
         gServer = server_.get();
     }
     void TearDown() override {
@@ -72,7 +77,7 @@ public:
         certs_.dir.reset();
     }
 
-private:
+  private:
     Certificates certs_;
     std::unique_ptr<testsupport::MariaDbServer> server_;
 };
@@ -137,7 +142,8 @@ TEST(Tls, TheRightCaFileOrFolderVerifiesTheServer) {
         LoginOptions options;
         options.tls = true;
         (folder ? options.capath : options.ca) = folder ? gCerts->caFolder : gCerts->ca;
-        ASSERT_EQ(nettest::Login(net, gServer->port(), options), "") << (folder ? "folder" : "file");
+        ASSERT_EQ(nettest::Login(net, gServer->port(), options), "")
+            << (folder ? "folder" : "file");
         EXPECT_EQ(net.vio_type(), VIO_TYPE_SSL);
         EXPECT_NE(SslVersion(net).find("TLSv1."), std::string::npos);
     }
@@ -163,7 +169,8 @@ TEST(Tls, AVerifiedCertificateMustNameTheHost) {
     TMysqlNet net;
     ASSERT_EQ(net.net_open(VIO_TYPE_TCPIP, "localhost", "", gServer->port(), 10, true), 0);
     ASSERT_GT(net.net_safe_read(nettest::kClientFlags), 0);
-    std::string start = std::string("\x85\xea\x03\x00", 4) + std::string(4, '\0') + '\x53' + std::string(23, '\0');
+    std::string start =
+        std::string("\x85\xea\x03\x00", 4) + std::string(4, '\0') + '\x53' + std::string(23, '\0');
     ASSERT_EQ(net.my_net_write(start), 0);
     ASSERT_EQ(net.net_flush(), 0);
     std::string cipher;

@@ -33,7 +33,8 @@ TEST(VioOpen, RefusedPortGives2003WithTheSystemErrorCode) {
     EXPECT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "127.0.0.1", "", port, 5, true), -6);
     EXPECT_EQ(vio.VIO_type(), VIO_CLOSED);
     EXPECT_EQ(vio.last_errno(), CR_CONN_HOST_ERROR);
-    EXPECT_EQ(vio.Last_error(), "Can't connect to MySQL server on '127.0.0.1' (" + std::to_string(ECONNREFUSED) + ")");
+    EXPECT_EQ(vio.Last_error(), "Can't connect to MySQL server on '127.0.0.1' (" +
+                                    std::to_string(ECONNREFUSED) + ")");
 }
 
 TEST(VioOpen, UnknownHostGives2005AndCutsLongNames) {
@@ -41,12 +42,15 @@ TEST(VioOpen, UnknownHostGives2005AndCutsLongNames) {
     EXPECT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "no-such-host.invalid", "", 3306, 5, true), -7);
     EXPECT_EQ(vio.VIO_type(), VIO_CLOSED);
     EXPECT_EQ(vio.last_errno(), CR_UNKNOWN_HOST);
-    EXPECT_EQ(vio.Last_error().rfind("Unknown MySQL Server Host 'no-such-host.invalid' (", 0), 0u) << vio.Last_error();
+    EXPECT_EQ(vio.Last_error().rfind("Unknown MySQL Server Host 'no-such-host.invalid' (", 0), 0u)
+        << vio.Last_error();
     EXPECT_EQ(vio.Last_error().back(), ')');
 
     const std::string longHost = std::string(62, 'h') + ".invalid";  // 70 characters
     EXPECT_EQ(vio.vio_open(VIO_TYPE_TCPIP, longHost, "", 3306, 5, true), -7);
-    EXPECT_EQ(vio.Last_error().rfind("Unknown MySQL Server Host '" + longHost.substr(0, 64) + "' (", 0), 0u)
+    EXPECT_EQ(
+        vio.Last_error().rfind("Unknown MySQL Server Host '" + longHost.substr(0, 64) + "' (", 0),
+        0u)
         << vio.Last_error();
 }
 
@@ -60,7 +64,8 @@ TEST(VioOpen, SilentServerGives2003AfterTheConnectTimeOut) {
     EXPECT_LT(elapsed, 4s);
     EXPECT_EQ(vio.VIO_type(), VIO_CLOSED);
     EXPECT_EQ(vio.last_errno(), CR_CONN_HOST_ERROR);
-    EXPECT_EQ(vio.Last_error(), "Can't connect to MySQL server on '127.0.0.1' (" + std::to_string(ETIMEDOUT) + ")");
+    EXPECT_EQ(vio.Last_error(),
+              "Can't connect to MySQL server on '127.0.0.1' (" + std::to_string(ETIMEDOUT) + ")");
 
     // Without a connect time-out there is no wait for the greeting.
     const auto again = Clock::now();
@@ -84,7 +89,8 @@ TEST(VioOpen, KindsThatCannotBeOpenedHere) {
     // No named pipes on this platform: 2017, or TCP when the fallback is allowed.
     EXPECT_EQ(vio.vio_open(VIO_TYPE_NAMEDPIPE, "", "", greeter.port(), 5, false), -9);
     EXPECT_EQ(vio.last_errno(), CR_NAMEDPIPEOPEN_ERROR);
-    EXPECT_EQ(vio.Last_error().rfind("Can't open named pipe to host: .  pipe: MySQL (", 0), 0u) << vio.Last_error();
+    EXPECT_EQ(vio.Last_error().rfind("Can't open named pipe to host: .  pipe: MySQL (", 0), 0u)
+        << vio.Last_error();
     EXPECT_EQ(vio.VIO_type(), VIO_CLOSED);
     EXPECT_EQ(vio.vio_open(VIO_TYPE_NAMEDPIPE, "127.0.0.1", "", greeter.port(), 5, true), 0);
     EXPECT_EQ(vio.VIO_type(), VIO_TYPE_TCPIP);

@@ -31,11 +31,11 @@ constexpr std::int64_t kHuge = std::int64_t{3} << 30;  // 3 GiB, mostly a hole
 const std::string kHugeTail = Bytes(kSmall, 9);
 
 class DownloaderNginx : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         root_ = std::make_unique<testsupport::TempDir>("travik-dl-root");
-        for (const char* name : {"pkg.bin", "resume.bin", "empty-part.bin", "whole.bin", "foreign.bin", "named.bin",
-                                 "redirected.bin"})
+        for (const char* name : {"pkg.bin", "resume.bin", "empty-part.bin", "whole.bin",
+                                 "foreign.bin", "named.bin", "redirected.bin"})
             WriteFile(*root_ / name, Bytes(kSmall));
         WriteFile(*root_ / "medium.bin", Bytes(kMedium, 2));
         WriteFile(*root_ / "large.bin", Bytes(kLarge, 3));
@@ -206,7 +206,8 @@ TEST_F(DownloaderNginx, WithoutProtocolNothingStarts) {
         d.StartDownload();
         FAIL() << "no exception";
     } catch (const platform::Exception& e) {
-        EXPECT_STREQ(e.what(), "Antes de iniciar o download, defina o protocolo a ser usado HTTP ou FTP!");
+        EXPECT_STREQ(e.what(),
+                     "Antes de iniciar o download, defina o protocolo a ser usado HTTP ou FTP!");
     }
     EXPECT_EQ(&d.Down(), before);
     EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
@@ -280,7 +281,8 @@ TEST_F(DownloaderNginx, OffsetsBeyondTwoGibibytesResumeAndSaturateTheEvents) {
     Fetch("/huge.bin", "huge.bin");
 
     ASSERT_TRUE(PathExists(dest / "huge.bin"));
-    EXPECT_EQ(platform::fs::FileSize(dest / "huge.bin"), kHuge + static_cast<std::int64_t>(kHugeTail.size()));
+    EXPECT_EQ(platform::fs::FileSize(dest / "huge.bin"),
+              kHuge + static_cast<std::int64_t>(kHugeTail.size()));
     std::ifstream in(dest / "huge.bin", std::ios::binary);
     in.seekg(kHuge);
     std::string tail(kHugeTail.size(), '\0');
@@ -302,7 +304,8 @@ TEST_F(DownloaderNginx, RedirectedTransferResumesItsOwnWorkingFile) {
     const std::string target = nginx_->url("/redirected.bin");
     testsupport::ScriptedServer redirector([&](testsupport::ScriptedConnection& c, int) {
         c.RecvUntil("\r\n\r\n");
-        c.Send("HTTP/1.0 302 Found\r\nLocation: " + target + "\r\nContent-Length: 12\r\n\r\nmoved here\r\n");
+        c.Send("HTTP/1.0 302 Found\r\nLocation: " + target +
+               "\r\nContent-Length: 12\r\n\r\nmoved here\r\n");
     });
     const std::string content = Bytes(kSmall);
     WriteFile(dest / "pkg-r.bin.part", content.substr(0, 5000));

@@ -28,7 +28,7 @@ namespace {
 
 // The request heads a scripted server received, in order.
 class RequestLog {
-public:
+  public:
     std::string Take(ScriptedConnection& c) {
         std::string head = c.RecvUntil("\r\n\r\n");
         std::lock_guard lock(mutex_);
@@ -50,10 +50,11 @@ public:
     }
     static std::string Range(const std::string& head) {
         const auto at = head.find("\r\nRange: ");
-        return at == std::string::npos ? "" : head.substr(at + 9, head.find("\r\n", at + 2) - at - 9);
+        return at == std::string::npos ? ""
+                                       : head.substr(at + 9, head.find("\r\n", at + 2) - at - 9);
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> heads_;
 };
@@ -62,17 +63,19 @@ private:
 void ServeFile(ScriptedConnection& c, const std::string& head, const std::string& content) {
     const std::string range = RequestLog::Range(head);
     if (range.empty()) {
-        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(content.size()) + "\r\n\r\n" + content);
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(content.size()) + "\r\n\r\n" +
+               content);
         return;
     }
     const std::size_t from = std::stoul(range.substr(6));
     c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
            std::to_string(content.size() - 1) + "/" + std::to_string(content.size()) +
-           "\r\nContent-Length: " + std::to_string(content.size() - from) + "\r\n\r\n" + content.substr(from));
+           "\r\nContent-Length: " + std::to_string(content.size() - from) + "\r\n\r\n" +
+           content.substr(from));
 }
 
 class DownloaderScripted : public ::testing::Test {
-protected:
+  protected:
     void Fetch(const std::string& url, const std::string& name) {
         d.SetDownloadDest(dest.path());
         d.SetDownloadUrl(url);
@@ -92,17 +95,24 @@ TEST_F(DownloaderScripted, RedirectChainWithRelativeLocationsEndsInTheNamedFile)
     ScriptedServer server([&](ScriptedConnection& c, int) {
         const std::string head = log.Take(c);
         const std::string target = head.substr(4, head.find(' ', 4) - 4);
-        if (target == "/a") c.Send("HTTP/1.0 301 Moved\r\nLocation: /dir/b\r\n\r\n");
-        else if (target == "/dir/b") c.Send("HTTP/1.0 302 Found\r\nLocation: c?x=1\r\nContent-Length: 3\r\n\r\nabc");
-        else if (target == "/dir/c?x=1") c.Send("HTTP/1.0 303 See Other\r\nlocation:  ../e/./d \r\n\r\n");
-        else if (target == "/e/d") c.Send("HTTP/1.0 307 Temporary\r\nLocation: " + finalUrl + "\r\n\r\n");
-        else if (target == "/final.bin") ServeFile(c, head, content);
-        else c.Send("HTTP/1.0 404 Not Found\r\n\r\n");
+        if (target == "/a")
+            c.Send("HTTP/1.0 301 Moved\r\nLocation: /dir/b\r\n\r\n");
+        else if (target == "/dir/b")
+            c.Send("HTTP/1.0 302 Found\r\nLocation: c?x=1\r\nContent-Length: 3\r\n\r\nabc");
+        else if (target == "/dir/c?x=1")
+            c.Send("HTTP/1.0 303 See Other\r\nlocation:  ../e/./d \r\n\r\n");
+        else if (target == "/e/d")
+            c.Send("HTTP/1.0 307 Temporary\r\nLocation: " + finalUrl + "\r\n\r\n");
+        else if (target == "/final.bin")
+            ServeFile(c, head, content);
+        else
+            c.Send("HTTP/1.0 404 Not Found\r\n\r\n");
     });
     finalUrl = server.url("/final.bin");
     Fetch(server.url("/a"), "pkg.bin");
 
-    EXPECT_EQ(log.Targets(), (std::vector<std::string>{"/a", "/dir/b", "/dir/c?x=1", "/e/d", "/final.bin"}));
+    EXPECT_EQ(log.Targets(),
+              (std::vector<std::string>{"/a", "/dir/b", "/dir/c?x=1", "/e/d", "/final.bin"}));
     EXPECT_EQ(ReadFile(dest / "pkg.bin"), content);
     EXPECT_EQ(std::filesystem::directory_iterator(dest.path())->path().filename(), "pkg.bin");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dest.path()), {}), 1);
@@ -112,8 +122,10 @@ TEST_F(DownloaderScripted, RedirectChainWithRelativeLocationsEndsInTheNamedFile)
 TEST_F(DownloaderScripted, RedirectKeepsTheNameTakenFromTheRequestedUrl) {
     ScriptedServer server([&](ScriptedConnection& c, int) {
         const std::string head = log.Take(c);
-        if (head.starts_with("GET /pub/setup.exe ")) c.Send("HTTP/1.0 302 Found\r\nLocation: /store?id=7\r\n\r\n");
-        else ServeFile(c, head, content);
+        if (head.starts_with("GET /pub/setup.exe "))
+            c.Send("HTTP/1.0 302 Found\r\nLocation: /store?id=7\r\n\r\n");
+        else
+            ServeFile(c, head, content);
     });
     Fetch(server.url("/pub/setup.exe"), "");
     EXPECT_EQ(log.Targets(), (std::vector<std::string>{"/pub/setup.exe", "/store?id=7"}));
@@ -208,8 +220,10 @@ TEST_F(DownloaderScripted, RangeFromAnotherOffsetIsNotAppended) {
     WriteFile(dest / "pkg.bin.part", content.substr(0, 1000));
     ScriptedServer server([&](ScriptedConnection& c, int) {
         log.Take(c);
-        c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-99999/100000\r\nContent-Length: 100000\r\n\r\n" +
-               content);
+        c.Send(
+            "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes "
+            "0-99999/100000\r\nContent-Length: 100000\r\n\r\n" +
+            content);
     });
     Fetch(server.url("/pkg.bin"), "pkg.bin");
     EXPECT_FALSE(PathExists(dest / "pkg.bin"));
@@ -220,8 +234,10 @@ TEST_F(DownloaderScripted, PartialRangeIsKeptButDoesNotCompleteTheFile) {
     WriteFile(dest / "pkg.bin.part", content.substr(0, 1000));
     ScriptedServer server([&](ScriptedConnection& c, int) {
         log.Take(c);
-        c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 1000-1999/100000\r\nContent-Length: 1000\r\n\r\n" +
-               content.substr(1000, 1000));
+        c.Send(
+            "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes "
+            "1000-1999/100000\r\nContent-Length: 1000\r\n\r\n" +
+            content.substr(1000, 1000));
     });
     Fetch(server.url("/pkg.bin"), "pkg.bin");
     EXPECT_FALSE(PathExists(dest / "pkg.bin"));
@@ -232,7 +248,8 @@ TEST_F(DownloaderScripted, ResumedAnswerWithoutLengthCompletesAtItsEnd) {
     WriteFile(dest / "pkg.bin.part", content.substr(0, 30000));
     ScriptedServer server([&](ScriptedConnection& c, int) {
         log.Take(c);
-        c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 30000-99999/100000\r\n\r\n" + content.substr(30000));
+        c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 30000-99999/100000\r\n\r\n" +
+               content.substr(30000));
     });
     Fetch(server.url("/pkg.bin"), "pkg.bin");
     EXPECT_EQ(ReadFile(dest / "pkg.bin"), content);
@@ -280,8 +297,11 @@ TEST_F(DownloaderScripted, AnswerThatIsNotHttpIsNotAFile) {
 TEST_F(DownloaderScripted, NameFromTheServerWhenTheUrlEndsInASlash) {
     ScriptedServer server([&](ScriptedConnection& c, int) {
         const std::string head = log.Take(c);
-        c.Send("HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=\"app.zip\"; size=100000\r\n"
-               "Content-Length: 100000\r\n\r\n" + content);
+        c.Send(
+            "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=\"app.zip\"; "
+            "size=100000\r\n"
+            "Content-Length: 100000\r\n\r\n" +
+            content);
     });
     Fetch(server.url("/latest/"), "");
     const auto heads = log.Heads();
@@ -293,11 +313,13 @@ TEST_F(DownloaderScripted, NameFromTheServerWhenTheUrlEndsInASlash) {
 }
 
 TEST_F(DownloaderScripted, NameFromTheServerMustStayInTheFolder) {
-    for (const std::string value : {"\"../evil.zip\"", "/etc/evil.zip", "\"a\\\\b.zip\"", "\"a\tb.zip\"", "\"\""}) {
+    for (const std::string value :
+         {"\"../evil.zip\"", "/etc/evil.zip", "\"a\\\\b.zip\"", "\"a\tb.zip\"", "\"\""}) {
         SCOPED_TRACE(value);
         ScriptedServer server([&](ScriptedConnection& c, int) {
             log.Take(c);
-            c.Send("HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=" + value + "\r\n\r\n" + content);
+            c.Send("HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=" + value +
+                   "\r\n\r\n" + content);
         });
         try {
             Fetch(server.url("/latest/"), "");
@@ -318,8 +340,8 @@ TEST_F(DownloaderScripted, TargetThatCannotBeReplacedRaisesAndKeepsTheWorkingFil
         Fetch(server.url("/pkg.bin"), "pkg.bin");
         FAIL() << "no exception";
     } catch (const platform::Exception& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Não foi possível renomear o arquivo: " + dest / "pkg.bin.part" + " para " + dest / "pkg.bin");
+        EXPECT_EQ(std::string(e.what()), "Não foi possível renomear o arquivo: " +
+                                             dest / "pkg.bin.part" + " para " + dest / "pkg.bin");
     }
     EXPECT_EQ(ReadFile(dest / "pkg.bin.part"), content);
     EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), "after"), 0);
@@ -332,7 +354,9 @@ TEST_F(DownloaderScripted, ServerThatStopsSendingEndsTheTransferAfterTheTimeout)
         c.Send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + content.substr(0, 70000));
         c.RecvAll(std::chrono::seconds(5));  // silent until the client gives up
     });
-    rec.onBefore = [](TDownloadWorker& w) { dynamic_cast<THTTPDownloadWorker&>(w).HTTPClient().SetTimeout(300); };
+    rec.onBefore = [](TDownloadWorker& w) {
+        dynamic_cast<THTTPDownloadWorker&>(w).HTTPClient().SetTimeout(300);
+    };
     const auto start = std::chrono::steady_clock::now();
     Fetch(server.url("/pkg.bin"), "pkg.bin");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
@@ -342,10 +366,15 @@ TEST_F(DownloaderScripted, ServerThatStopsSendingEndsTheTransferAfterTheTimeout)
 
 TEST_F(DownloaderScripted, ProxySettingsApplyToANamedTransfer) {
     ScriptedServer proxy([&](ScriptedConnection& c, int) { ServeFile(c, log.Take(c), content); });
-    d.SetProxy({.ProxyHost = "127.0.0.1", .ProxyPort = std::to_string(proxy.port()), .ProxyUser = "u", .ProxyPass = "p"});
+    d.SetProxy({.ProxyHost = "127.0.0.1",
+                .ProxyPort = std::to_string(proxy.port()),
+                .ProxyUser = "u",
+                .ProxyPass = "p"});
     Fetch("http://packages.invalid/pub/pkg.bin", "pkg.bin");
     ASSERT_EQ(log.Heads().size(), 1u);
-    EXPECT_TRUE(log.Heads()[0].starts_with("GET http://packages.invalid:80/pub/pkg.bin HTTP/1.0\r\n")) << log.Heads()[0];
+    EXPECT_TRUE(
+        log.Heads()[0].starts_with("GET http://packages.invalid:80/pub/pkg.bin HTTP/1.0\r\n"))
+        << log.Heads()[0];
     EXPECT_NE(log.Heads()[0].find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos);
     EXPECT_EQ(ReadFile(dest / "pkg.bin"), content);
 }
@@ -354,9 +383,10 @@ TEST_F(DownloaderScripted, ReceiveBufferSizeReachesTheConnection) {
     ScriptedServer server([&](ScriptedConnection& c, int) { ServeFile(c, log.Take(c), content); });
     std::int32_t size = 0;
     d.SetSizeRecvBuffer(8192);
-    d.SetOnHookStatus([&](TBlockingSocket& sock, TSocketHookReason reason, std::int32_t, std::int32_t) {
-        if (reason == hrConnect) size = sock.SizeRecvBuffer();
-    });
+    d.SetOnHookStatus(
+        [&](TBlockingSocket& sock, TSocketHookReason reason, std::int32_t, std::int32_t) {
+            if (reason == hrConnect) size = sock.SizeRecvBuffer();
+        });
     Fetch(server.url("/pkg.bin"), "pkg.bin");
     EXPECT_EQ(ReadFile(dest / "pkg.bin"), content);
     // The system may round the size up (Linux doubles it), but not to its default.
@@ -388,8 +418,8 @@ TEST(DownloadNames, RedirectLocationsResolveAgainstTheRequestedUrl) {
 TEST(DownloadNames, OnlyPlainNamesAreFileNames) {
     EXPECT_TRUE(IsPlainFileName("setup.exe"));
     EXPECT_TRUE(IsPlainFileName("Pacote 2.0 (final).zip"));
-    for (const std::string& bad :
-         std::vector<std::string>{"", ".", "..", "a/b", "a\\b", "c:x", "..x", "a\nb", std::string("a\0b", 3)})
+    for (const std::string& bad : std::vector<std::string>{"", ".", "..", "a/b", "a\\b", "c:x",
+                                                           "..x", "a\nb", std::string("a\0b", 3)})
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
 
@@ -399,7 +429,8 @@ TEST(DownloadNames, EventCountsSaturateAndTheEstimateTruncates) {
     EXPECT_EQ(SaturateToInt32(123), 123);
     EXPECT_EQ(EstimateSeconds(2048000, 0, 100.0), 20);
     EXPECT_EQ(EstimateSeconds(2048000 + 1023, 0, 100.0), 20);
-    EXPECT_EQ(EstimateSeconds(std::int64_t{5} << 40, 0, 1.0), static_cast<std::uint16_t>(std::int64_t{5} << 30));
+    EXPECT_EQ(EstimateSeconds(std::int64_t{5} << 40, 0, 1.0),
+              static_cast<std::uint16_t>(std::int64_t{5} << 30));
     EXPECT_EQ(EstimateSeconds(100, 200000, 1.0), static_cast<std::uint16_t>(-195));
     EXPECT_EQ(EstimateSeconds(INT64_MAX, 0, 1e-300), 65535);
 }

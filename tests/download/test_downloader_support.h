@@ -38,16 +38,16 @@ struct Recorder {
             if (onBefore) onBefore(w);
         });
         d.SetOnAfterDownload([this](download::TDownloadWorker&) { events.push_back("after"); });
-        d.SetOnHookStatus([this](download::TBlockingSocket&, download::TSocketHookReason r, std::int32_t to,
-                                 std::int32_t done) {
+        d.SetOnHookStatus([this](download::TBlockingSocket&, download::TSocketHookReason r,
+                                 std::int32_t to, std::int32_t done) {
             status.push_back({r, to, done, downloader.DownloadStatus()});
             events.push_back(r == download::hrSocketClose ? "close"
                              : r == download::hrConnect   ? "connect"
                              : r == download::hrReadCount ? "readcount"
                                                           : "other");
         });
-        d.SetOnHookMonitor([this](download::TBlockingSocket&, std::int32_t to, std::int32_t done, double speed,
-                                  std::uint16_t, std::uint16_t, std::uint16_t) {
+        d.SetOnHookMonitor([this](download::TBlockingSocket&, std::int32_t to, std::int32_t done,
+                                  double speed, std::uint16_t, std::uint16_t, std::uint16_t) {
             ++monitorCalls;
             lastTo = to;
             lastDone = done;

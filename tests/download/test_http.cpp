@@ -41,7 +41,8 @@ struct Nginx {
     Nginx() {
         testsupport::WriteFile(root / "small.txt", small);
         testsupport::WriteFile(root / "big.bin", big);
-        server = std::make_unique<testsupport::NginxServer>(root.path(), "    add_header X-Conn $connection always;");
+        server = std::make_unique<testsupport::NginxServer>(
+            root.path(), "    add_header X-Conn $connection always;");
     }
     std::vector<testsupport::NginxServer::LogEntry> LogFor(const std::string& uri) const {
         std::vector<testsupport::NginxServer::LogEntry> r;
@@ -56,13 +57,15 @@ Nginx& Web() {
     return nginx;
 }
 
-std::string Body(THTTPClient& http) { return http.Document().Bytes(); }
+std::string Body(THTTPClient& http) {
+    return http.Document().Bytes();
+}
 
 // A scripted HTTP peer: per connection it reads one request header, records it, and
 // sends the answer in parts with a pause between them; then it ends the stream (or
 // holds the connection open and silent for `hold`).
 class Peer {
-public:
+  public:
     explicit Peer(std::vector<std::string> parts, std::chrono::milliseconds hold = 0ms)
         : parts_(std::move(parts)), hold_(hold) {
         server_ = std::make_unique<ScriptedServer>([this](ScriptedConnection& c, int) {
@@ -93,7 +96,7 @@ public:
         return requests_;
     }
 
-private:
+  private:
     std::vector<std::string> parts_;
     std::chrono::milliseconds hold_;
     std::mutex mutex_;
@@ -134,7 +137,8 @@ TEST(HttpNginx, RangesFromAnOffsetAndBetweenTwoOffsets) {
     EXPECT_EQ(http.ResultCode(), 206);
     EXPECT_EQ(Body(http), Web().big.substr(1000));
     EXPECT_EQ(HeaderValue(http.Headers(), "Content-Range"),
-              "bytes 1000-" + std::to_string(Web().big.size() - 1) + "/" + std::to_string(Web().big.size()));
+              "bytes 1000-" + std::to_string(Web().big.size() - 1) + "/" +
+                  std::to_string(Web().big.size()));
 
     http.Clear();
     http.SetRangeEnd(1024);
@@ -198,13 +202,17 @@ TEST(HttpNginx, LargeFileWholeInDocumentOrTakenOutAsItArrives) {
 }
 
 TEST(HttpNginx, Protocol11ReusesTheConnectionAnd10DoesNot) {
-    const auto connection = [](THTTPClient& http) { return HeaderValue(http.Headers(), "X-Conn").value_or("?"); };
+    const auto connection = [](THTTPClient& http) {
+        return HeaderValue(http.Headers(), "X-Conn").value_or("?");
+    };
     const auto before = Web().LogFor("/small.txt").size();
 
     THTTPClient keep;
     keep.SetProtocol("1.1");
     int creates = 0;
-    keep.Sock().OnStatus = [&](TBlockingSocket&, TSocketHookReason r, const std::string&) { creates += r == hrSocketCreate; };
+    keep.Sock().OnStatus = [&](TBlockingSocket&, TSocketHookReason r, const std::string&) {
+        creates += r == hrSocketCreate;
+    };
     ASSERT_TRUE(keep.HTTPMethod("GET", Web().server->url("/small.txt")));
     const std::string first = connection(keep);
     EXPECT_NE(keep.Sock().Socket(), platform::net::kInvalidSocket);
@@ -235,33 +243,41 @@ TEST(HttpRequest, DefaultLinesInTheirOrder) {
     ASSERT_EQ(peer.requests().size(), 1u);
     EXPECT_EQ(peer.requests()[0],
               "GET /pub/app.zip HTTP/1.0\r\n"
-              "Host: 127.0.0.1:" + std::to_string(peer.port()) + "\r\n"
-              "Keep-Alive: 300\r\n"
-              "Connection: keep-alive\r\n"
-              "User-Agent: Mozilla/4.0 (compatible; TravikVersoes)\r\n"
-              "\r\n");
+              "Host: 127.0.0.1:" +
+                  std::to_string(peer.port()) +
+                  "\r\n"
+                  "Keep-Alive: 300\r\n"
+                  "Connection: keep-alive\r\n"
+                  "User-Agent: Mozilla/4.0 (compatible; TravikVersoes)\r\n"
+                  "\r\n");
 }
 
 TEST(HttpRequest, RangeCookieAuthorisationQueryAndOwnLines) {
-    Peer peer({"HTTP/1.0 200 OK\r\nSet-Cookie: sid = abc ; path=/\r\nSet-Cookie: lang=pt\r\n"
-               "Content-Length: 0\r\n\r\n"});
+    Peer peer(
+        {"HTTP/1.0 200 OK\r\nSet-Cookie: sid = abc ; path=/\r\nSet-Cookie: lang=pt\r\n"
+         "Content-Length: 0\r\n\r\n"});
     THTTPClient http;
     http.Cookies().push_back("old=1");
     http.SetRangeStart(5000);
     http.SetKeepAlive(false);
     http.SetUserAgent("");
     http.Headers().push_back("X-Own: mine");
-    ASSERT_TRUE(http.HTTPMethod("GET", peer.url("/x/y?q=1&r=%41").replace(0, 7, "http://us%40er:p%3Ass@")));
+    ASSERT_TRUE(
+        http.HTTPMethod("GET", peer.url("/x/y?q=1&r=%41").replace(0, 7, "http://us%40er:p%3Ass@")));
     ASSERT_EQ(peer.requests().size(), 1u);
     EXPECT_EQ(peer.requests()[0],
               "GET /x/y?q=1&r=%41 HTTP/1.0\r\n"
-              "Host: 127.0.0.1:" + std::to_string(peer.port()) + "\r\n"
-              "Authorization: Basic " + EncodeBase64("us@er:p:ss") + "\r\n"
-              "Connection: close\r\n"
-              "Cookie: old=1\r\n"
-              "Range: bytes=5000-\r\n"
-              "X-Own: mine\r\n"
-              "\r\n");
+              "Host: 127.0.0.1:" +
+                  std::to_string(peer.port()) +
+                  "\r\n"
+                  "Authorization: Basic " +
+                  EncodeBase64("us@er:p:ss") +
+                  "\r\n"
+                  "Connection: close\r\n"
+                  "Cookie: old=1\r\n"
+                  "Range: bytes=5000-\r\n"
+                  "X-Own: mine\r\n"
+                  "\r\n");
     EXPECT_EQ(http.Cookies(), (std::vector<std::string>{"old=1", "sid=abc", "lang=pt"}));
 }
 
@@ -284,11 +300,13 @@ TEST(HttpRequest, ProxyFormAndLocalInterface) {
     EXPECT_EQ(proxy.requests().at(0),
               "GET http://files.example:80/pub/a.zip HTTP/1.0\r\n"
               "Host: files.example\r\n"
-              "Proxy-Authorization: Basic " + EncodeBase64("pu:pp") + "\r\n"
-              "Keep-Alive: 300\r\n"
-              "Proxy-Connection: keep-alive\r\n"
-              "User-Agent: Mozilla/4.0 (compatible; TravikVersoes)\r\n"
-              "\r\n");
+              "Proxy-Authorization: Basic " +
+                  EncodeBase64("pu:pp") +
+                  "\r\n"
+                  "Keep-Alive: 300\r\n"
+                  "Proxy-Connection: keep-alive\r\n"
+                  "User-Agent: Mozilla/4.0 (compatible; TravikVersoes)\r\n"
+                  "\r\n");
 }
 
 TEST(HttpRequest, RangesAndLengthsBeyond32Bits) {
@@ -326,11 +344,14 @@ TEST(HttpRequest, BodyWithContentTypeAndLength) {
 
 TEST(HttpAnswer, ChunkedBodiesWithExtensionsAndLineEndVariants) {
     const std::string a26 = "abcdefghijklmnopqrstuvwxyz";
-    Peer peer({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "1a;name=value\r\n" + a26 + "\r\n"
-               "3 ; x\n123\n"
-               "5\r",
-               "\nhello\r\n0\r\nTrailer: t\r\n\r\n"});
+    Peer peer(
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "1a;name=value\r\n" +
+             a26 +
+             "\r\n"
+             "3 ; x\n123\n"
+             "5\r",
+         "\nhello\r\n0\r\nTrailer: t\r\n\r\n"});
     THTTPClient http;
     ASSERT_TRUE(http.HTTPMethod("GET", peer.url("/c")));
     EXPECT_EQ(http.ResultCode(), 200);
@@ -340,13 +361,15 @@ TEST(HttpAnswer, ChunkedBodiesWithExtensionsAndLineEndVariants) {
 }
 
 TEST(HttpAnswer, ChunkedBodyThatNeverReachesItsLastChunkIsIncomplete) {
-    for (const std::string& tail : {std::string("5\r\nhello\r\n"), std::string("5\r\nhello\r\nzz\r\n")}) {
+    for (const std::string& tail :
+         {std::string("5\r\nhello\r\n"), std::string("5\r\nhello\r\nzz\r\n")}) {
         Peer peer({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + tail});
         THTTPClient http;
         http.SetTimeout(2000);
         bool completeAtClose = true;
         http.Sock().OnStatus = [&](TBlockingSocket&, TSocketHookReason r, const std::string&) {
-            if (r == hrSocketClose && http.ResultCode() != 500) completeAtClose = http.BodyComplete();
+            if (r == hrSocketClose && http.ResultCode() != 500)
+                completeAtClose = http.BodyComplete();
         };
         EXPECT_FALSE(http.HTTPMethod("GET", peer.url("/c")));
         EXPECT_EQ(http.ResultCode(), 200);
@@ -419,8 +442,9 @@ TEST(HttpAnswer, AnswerWithoutStatusLineGoesIntoTheDocument) {
 }
 
 TEST(HttpAnswer, FoldedHeaderLinesCookiesAndAStatusWithoutReason) {
-    Peer peer({"HTTP/1.0 200\r\nX-Long: one\r\n two\r\n\tthree\r\nSet-Cookie: a=1; path=/\r\n"
-               "Content-Type: text/plain;\r\n charset=utf-8\r\nContent-Length: 1\r\n\r\nz"});
+    Peer peer(
+        {"HTTP/1.0 200\r\nX-Long: one\r\n two\r\n\tthree\r\nSet-Cookie: a=1; path=/\r\n"
+         "Content-Type: text/plain;\r\n charset=utf-8\r\nContent-Length: 1\r\n\r\nz"});
     THTTPClient http;
     http.Cookies() = {"a=0", "gone=x"};
     ASSERT_TRUE(http.HTTPMethod("GET", peer.url("/")));
@@ -529,7 +553,8 @@ TEST(HttpConnect, BracketedIPv6HostOverTheIPv6Loopback) {
     sockaddr_in6 a{};
     a.sin6_family = AF_INET6;
     a.sin6_addr = in6addr_loopback;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 4) != 0) {
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener, 4) != 0) {
         if (listener >= 0) ::close(listener);
         GTEST_SKIP() << "no IPv6 loopback on this machine";
     }
@@ -565,5 +590,6 @@ TEST(HttpConnect, BracketedIPv6HostOverTheIPv6Loopback) {
     ASSERT_TRUE(ok);
     EXPECT_EQ(created, "IPv6");
     EXPECT_EQ(Body(http), "v6");
-    EXPECT_NE(request.find("GET /six HTTP/1.0\r\nHost: [::1]:" + port + "\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("GET /six HTTP/1.0\r\nHost: [::1]:" + port + "\r\n"), std::string::npos)
+        << request;
 }

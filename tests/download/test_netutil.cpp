@@ -54,7 +54,8 @@ TEST(PercentDecode, TripletsBreaksAndLoosePercents) {
 }
 
 TEST(JoinFoldedHeader, JoinsContinuationLinesUpToTheLastLine) {
-    const std::vector<std::string> lines = {"X-A: one", " two", "\tthree", "X-B: b", "= eq", "\"q\"", "X-C: c", " last", ""};
+    const std::vector<std::string> lines = {"X-A: one", " two",   "\tthree", "X-B: b", "= eq",
+                                            "\"q\"",    "X-C: c", " last",   ""};
     std::size_t i = 0;
     EXPECT_EQ(JoinFoldedHeader(lines, i), "X-A: one two three");
     EXPECT_EQ(i, 3u);
@@ -103,7 +104,8 @@ TEST(NetText, Base64NumbersAndAddresses) {
     EXPECT_EQ(TextAfter("a:b:c", ":"), "b:c");
     EXPECT_EQ(TextAfter("abc", ":"), "abc");
     EXPECT_EQ(Trim(" \t x y \r\n"), "x y");
-    EXPECT_EQ(HeaderValue({"HTTP/1.1 200 OK", "content-RANGE:  bytes 5-9/10 ", ""}, "Content-Range"),
-              "bytes 5-9/10");
+    EXPECT_EQ(
+        HeaderValue({"HTTP/1.1 200 OK", "content-RANGE:  bytes 5-9/10 ", ""}, "Content-Range"),
+        "bytes 5-9/10");
     EXPECT_FALSE(HeaderValue({"X: y"}, "Content-Range"));
 }

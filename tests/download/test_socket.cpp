@@ -25,7 +25,9 @@ struct Note {
 struct StatusLog {
     std::vector<Note> notes;
     void Attach(TBlockingSocket& s) {
-        s.OnStatus = [this](TBlockingSocket&, TSocketHookReason r, const std::string& v) { notes.push_back({r, v}); };
+        s.OnStatus = [this](TBlockingSocket&, TSocketHookReason r, const std::string& v) {
+            notes.push_back({r, v});
+        };
     }
     std::vector<TSocketHookReason> Reasons() const {
         std::vector<TSocketHookReason> r;
@@ -39,7 +41,9 @@ struct StatusLog {
     }
 };
 
-std::string Port(const ScriptedServer& server) { return std::to_string(server.port()); }
+std::string Port(const ScriptedServer& server) {
+    return std::to_string(server.port());
+}
 
 }  // namespace
 
@@ -64,8 +68,8 @@ TEST(BlockingSocket, RefusedConnectReportsItsStepsInOrder) {
         StatusLog log;
         log.Attach(s);
         s.Connect("127.0.0.1", port);
-        const std::vector<TSocketHookReason> expected = {hrResolvingBegin, hrResolvingEnd, hrSocketCreate, hrError,
-                                                         hrConnect};
+        const std::vector<TSocketHookReason> expected = {hrResolvingBegin, hrResolvingEnd,
+                                                         hrSocketCreate, hrError, hrConnect};
         // A connect with a time-out waits for writability, which reports hrCanWrite.
         if (timeout > 0 && log.notes.size() > 3 && log.notes[3].reason == hrCanWrite)
             log.notes.erase(log.notes.begin() + 3);
@@ -95,7 +99,10 @@ TEST(BlockingSocket, AnIPv6LiteralMakesAnIPv6Socket) {
 }
 
 TEST(BlockingSocket, ConnectWithTimeoutReachesAListeningPeer) {
-    ScriptedServer server([](ScriptedConnection& c, int) { c.Send("hi"); c.RecvAll(2s); });
+    ScriptedServer server([](ScriptedConnection& c, int) {
+        c.Send("hi");
+        c.RecvAll(2s);
+    });
     TTCPBlockingSocket s;
     s.SetConnectionTimeout(3000);
     s.Connect("127.0.0.1", Port(server));
@@ -221,11 +228,13 @@ TEST(BlockingSocket, SendsInPiecesAfterOneMonitorCall) {
     s.Connect("127.0.0.1", Port(server));
     std::vector<std::string> events;
     s.OnStatus = [&](TBlockingSocket&, TSocketHookReason r, const std::string& v) {
-        if (r == hrWriteCount || r == hrReadCount) events.push_back((r == hrWriteCount ? "write " : "read ") + v);
+        if (r == hrWriteCount || r == hrReadCount)
+            events.push_back((r == hrWriteCount ? "write " : "read ") + v);
     };
     s.OnMonitor = [&](TBlockingSocket&, bool writing, const void* buffer, std::int32_t len) {
-        events.push_back(std::string(writing ? "monitor-out " : "monitor-in ") +
-                         std::string(static_cast<const char*>(buffer), static_cast<std::size_t>(len)));
+        events.push_back(
+            std::string(writing ? "monitor-out " : "monitor-in ") +
+            std::string(static_cast<const char*>(buffer), static_cast<std::size_t>(len)));
     };
     s.SetSendMaxChunk(4);
     EXPECT_EQ(s.SendBuffer("0123456789", 10), 10);
@@ -306,7 +315,8 @@ TEST(BlockingSocket, PendingOptionsApplyAtCreationAndDieWithAClose) {
 
 TEST(BlockingSocket, ClosingFromTheMonitorHookEndsTheReadAtOnce) {
     ScriptedServer server([](ScriptedConnection& c, int) {
-        for (int i = 0; i < 50 && c.Send(std::string(4096, 'q')); ++i) std::this_thread::sleep_for(5ms);
+        for (int i = 0; i < 50 && c.Send(std::string(4096, 'q')); ++i)
+            std::this_thread::sleep_for(5ms);
     });
     TTCPBlockingSocket s;
     StatusLog log;

@@ -38,12 +38,14 @@ TEST(FileSystem, ExclusiveStreamsShutOutOtherStreams) {
         exclusive.Write("abc", 3);
         EXPECT_THROW(FileStream(path, OpenMode::Read, ShareMode::DenyNone), platform::EFOpenError);
         // A second create must neither succeed nor empty the file in use.
-        EXPECT_THROW(FileStream(path, OpenMode::Create, ShareMode::Exclusive), platform::EFCreateError);
+        EXPECT_THROW(FileStream(path, OpenMode::Create, ShareMode::Exclusive),
+                     platform::EFCreateError);
         EXPECT_EQ(FileSize(path), 3);
     }
     FileStream shared1(path, OpenMode::Read, ShareMode::DenyNone);
     FileStream shared2(path, OpenMode::Read, ShareMode::DenyNone);
-    EXPECT_THROW(FileStream(path, OpenMode::ReadWrite, ShareMode::Exclusive), platform::EFOpenError);
+    EXPECT_THROW(FileStream(path, OpenMode::ReadWrite, ShareMode::Exclusive),
+                 platform::EFOpenError);
     char buf[8];
     EXPECT_EQ(shared2.Read(buf, sizeof buf), 3u);
 }
@@ -54,13 +56,15 @@ TEST(FileSystem, OpenErrorsNameTheFileAndTheSystemReason) {
         FileStream f(dir / "missing", OpenMode::Read, ShareMode::DenyNone);
         FAIL();
     } catch (const platform::EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file \"" + (dir / "missing") + "\". No such file or directory");
+        EXPECT_EQ(e.Message(),
+                  "Cannot open file \"" + (dir / "missing") + "\". No such file or directory");
     }
     try {
         FileStream f(dir / "no/dir/file", OpenMode::Create, ShareMode::Exclusive);
         FAIL();
     } catch (const platform::EFCreateError& e) {
-        EXPECT_EQ(e.Message(), "Cannot create file \"" + (dir / "no/dir/file") + "\". No such file or directory");
+        EXPECT_EQ(e.Message(), "Cannot create file \"" + (dir / "no/dir/file") +
+                                   "\". No such file or directory");
     }
 }
 

@@ -16,6 +16,7 @@ TEST(FileSystemCreateNew, MakesAnEmptyFileAndNeverTouchesAnExistingOne) {
         f.Write("abc", 3);
     }
     EXPECT_EQ(testsupport::ReadFile(dir / "new"), "abc");
-    EXPECT_THROW(FileStream(dir / "new", OpenMode::CreateNew, ShareMode::Exclusive), platform::EFCreateError);
+    EXPECT_THROW(FileStream(dir / "new", OpenMode::CreateNew, ShareMode::Exclusive),
+                 platform::EFCreateError);
     EXPECT_EQ(testsupport::ReadFile(dir / "new"), "abc");
 }

@@ -8,8 +8,7 @@ TEST(TestServers, NginxServesAndLogsRanges) {
     testsupport::TempDir root;
     testsupport::WriteFile(root / "file.bin", "0123456789");
     testsupport::NginxServer nginx(root.path());
-    const auto r = testsupport::Run(
-        {.argv = {"curl", "-s", "-r", "2-", nginx.url("/file.bin")}});
+    const auto r = testsupport::Run({.argv = {"curl", "-s", "-r", "2-", nginx.url("/file.bin")}});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out, "23456789");
     const auto log = nginx.AccessLog();

@@ -10,7 +10,9 @@
 
 namespace testsupport {
 
-ScriptedConnection::~ScriptedConnection() { Close(); }
+ScriptedConnection::~ScriptedConnection() {
+    Close();
+}
 
 bool ScriptedConnection::Send(const std::string& bytes) {
     std::size_t done = 0;

@@ -15,7 +15,7 @@
 namespace testsupport {
 
 class ScriptedConnection {
-public:
+  public:
     explicit ScriptedConnection(int fd) : fd_(fd) {}
     ~ScriptedConnection();
     ScriptedConnection(const ScriptedConnection&) = delete;
@@ -24,7 +24,8 @@ public:
     // Sends all bytes; false when the peer is gone.
     bool Send(const std::string& bytes);
     // Receives exactly `count` bytes (fewer only at the end of the stream or time-out).
-    std::string Recv(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::string Recv(std::size_t count,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Receives until `delimiter` has arrived (included), the stream ends or time runs out.
     std::string RecvUntil(const std::string& delimiter,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -35,13 +36,13 @@ public:
     void Reset();
     void Close();
 
-private:
+  private:
     int fd_;
     std::string pending_;
 };
 
 class ScriptedServer {
-public:
+  public:
     using Script = std::function<void(ScriptedConnection&, int connectionIndex)>;
     explicit ScriptedServer(Script script);
     ~ScriptedServer();
@@ -52,7 +53,7 @@ public:
     std::string url(const std::string& path = "/") const;
     int connections() const { return accepted_.load(); }
 
-private:
+  private:
     void AcceptLoop();
 
     Script script_;

@@ -15,7 +15,7 @@ namespace testsupport {
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "travik");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -45,7 +45,7 @@ struct ProcessResult {
 
 // A child process with captured standard output and error.
 class Process {
-public:
+  public:
     struct Options {
         std::vector<std::string> argv;
         std::map<std::string, std::string> env;  // added to (or replacing) the parent's
@@ -65,7 +65,7 @@ public:
     // Output captured so far (reads what is available without waiting).
     const std::string& OutputSoFar();
 
-private:
+  private:
     void Drain(int timeoutMs);
 
     pid_t pid_ = -1;
@@ -86,11 +86,11 @@ ProcessResult Run(const Process::Options& options,
 // folder template (kept in $TMPDIR); each server copies it, so starting takes a second.
 // An administrator account `admin`/`admin` (native password, any host) exists.
 class MariaDbServer {
-public:
+  public:
     struct Options {
         std::vector<std::string> extraArgs;  // e.g. "--max-allowed-packet=64M"
-        std::string initSql;                  // statements run at start-up (init-file)
-        bool generalLog = true;               // statements logged to generalLogPath()
+        std::string initSql;                 // statements run at start-up (init-file)
+        bool generalLog = true;              // statements logged to generalLogPath()
     };
     MariaDbServer();
     explicit MariaDbServer(const Options& options);
@@ -117,7 +117,7 @@ public:
     static constexpr const char* kAdminUser = "admin";
     static constexpr const char* kAdminPassword = "admin";
 
-private:
+  private:
     std::string dataDir_;
     int port_ = 0;
     pid_t pid_ = -1;
@@ -127,7 +127,7 @@ private:
 // A private nginx serving `root` on 127.0.0.1; its access log records each request
 // with the Range header and status.
 class NginxServer {
-public:
+  public:
     explicit NginxServer(const std::string& root, const std::string& extraServerConfig = "");
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
@@ -142,7 +142,7 @@ public:
     std::vector<LogEntry> AccessLog() const;
     std::string accessLogPath() const;
 
-private:
+  private:
     std::unique_ptr<TempDir> dir_;
     int port_ = 0;
     pid_t pid_ = -1;

@@ -20,7 +20,11 @@ void* DynamicLibrary::Symbol(const char* name) const {
     return handle_ == nullptr ? nullptr : ::dlsym(handle_, name);
 }
 
-const char* SslLibraryName() { return "libssl.so.3"; }
-const char* CryptoLibraryName() { return "libcrypto.so.3"; }
+const char* SslLibraryName() {
+    return "libssl.so.3";
+}
+const char* CryptoLibraryName() {
+    return "libcrypto.so.3";
+}
 
 }  // namespace platform

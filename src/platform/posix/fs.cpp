@@ -16,19 +16,23 @@ namespace platform::fs {
 
 namespace {
 
-std::string ErrnoText(int code) { return std::strerror(code); }
+std::string ErrnoText(int code) {
+    return std::strerror(code);
+}
 
-int FdOf(std::intptr_t handle) { return static_cast<int>(handle); }
+int FdOf(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
 
 }  // namespace
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -44,7 +48,9 @@ bool ForceDirectories(const std::string& path) {
     return ::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(dir));
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool RenameFile(const std::string& from, const std::string& to) {
     // rename(2) replaces silently; keep the plain-rename rule of failing on an existing target.
@@ -60,12 +66,14 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 std::int64_t FileSize(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;
     return st.st_size;
 }
 
-std::string LastErrorText() { return ErrnoText(errno); }
+std::string LastErrorText() {
+    return ErrnoText(errno);
+}
 
 std::string IncludeTrailingPathDelimiter(const std::string& path) {
     if (!path.empty() && path.back() == kPathDelim) return path;
@@ -92,13 +100,23 @@ std::string ApplicationExeName() {
 FileStream::FileStream(const std::string& path, OpenMode mode, ShareMode share) : path_(path) {
     int flags = O_CLOEXEC;
     switch (mode) {
-        case OpenMode::Create: flags |= O_RDWR | O_CREAT; break;
-        case OpenMode::Read: flags |= O_RDONLY; break;
-        case OpenMode::Write: flags |= O_WRONLY; break;
-        case OpenMode::ReadWrite: flags |= O_RDWR; break;
+        case OpenMode::Create:
+            flags |= O_RDWR | O_CREAT;
+            break;
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::Write:
+            flags |= O_WRONLY;
+            break;
+        case OpenMode::ReadWrite:
+            flags |= O_RDWR;
+            break;
         // No truncation: on some file systems truncating makes the final close flush
         // everything written, which a large new file does not need.
-        case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+        case OpenMode::CreateNew:
+            flags |= O_RDWR | O_CREAT | O_EXCL;
+            break;
     }
     const bool creating = mode == OpenMode::Create || mode == OpenMode::CreateNew;
     auto fail = [&](int code) {
@@ -123,7 +141,9 @@ FileStream::FileStream(const std::string& path, OpenMode mode, ShareMode share) 
     handle_ = fd;
 }
 
-FileStream::~FileStream() { Close(); }
+FileStream::~FileStream() {
+    Close();
+}
 
 FileStream::FileStream(FileStream&& other) noexcept
     : path_(std::move(other.path_)), handle_(other.handle_) {
@@ -149,7 +169,8 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) {
     for (;;) {
         const ssize_t n = ::read(FdOf(handle_), buffer, count);
         if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) throw EInOutError("Read error on \"" + path_ + "\". " + ErrnoText(errno));
+        if (errno != EINTR)
+            throw EInOutError("Read error on \"" + path_ + "\". " + ErrnoText(errno));
     }
 }
 
@@ -167,7 +188,7 @@ void FileStream::Write(const void* buffer, std::size_t count) {
 }
 
 std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
-    const int whence = origin == SeekOrigin::Begin ? SEEK_SET
+    const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
                        : origin == SeekOrigin::Current ? SEEK_CUR
                                                        : SEEK_END;
     const off_t pos = ::lseek(FdOf(handle_), static_cast<off_t>(offset), whence);
@@ -180,7 +201,7 @@ std::int64_t FileStream::Position() const {
 }
 
 std::int64_t FileStream::Size() const {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(FdOf(handle_), &st) != 0) return -1;
     return st.st_size;
 }

@@ -19,77 +19,133 @@ bool Startup() {
     return true;
 }
 
-int LastError() { return errno; }
+int LastError() {
+    return errno;
+}
 
-void SetLastError(int platformError) { errno = platformError; }
+void SetLastError(int platformError) {
+    errno = platformError;
+}
 
 int ToWinsockError(int e) {
     switch (e) {
-        case 0: return 0;
-        case EINTR: return WSAEINTR;
-        case EBADF: return WSAEBADF;
-        case EACCES: return WSAEACCES;
-        case EFAULT: return WSAEFAULT;
-        case EINVAL: return WSAEINVAL;
-        case EMFILE: return WSAEMFILE;
+        case 0:
+            return 0;
+        case EINTR:
+            return WSAEINTR;
+        case EBADF:
+            return WSAEBADF;
+        case EACCES:
+            return WSAEACCES;
+        case EFAULT:
+            return WSAEFAULT;
+        case EINVAL:
+            return WSAEINVAL;
+        case EMFILE:
+            return WSAEMFILE;
 #if EAGAIN != EWOULDBLOCK
         case EAGAIN:
 #endif
-        case EWOULDBLOCK: return WSAEWOULDBLOCK;
-        case EINPROGRESS: return WSAEINPROGRESS;
-        case EALREADY: return WSAEALREADY;
-        case ENOTSOCK: return WSAENOTSOCK;
-        case EDESTADDRREQ: return WSAEDESTADDRREQ;
-        case EMSGSIZE: return WSAEMSGSIZE;
-        case EPROTOTYPE: return WSAEPROTOTYPE;
-        case ENOPROTOOPT: return WSAENOPROTOOPT;
-        case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-        case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-        case EOPNOTSUPP: return WSAEOPNOTSUPP;
-        case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-        case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-        case EADDRINUSE: return WSAEADDRINUSE;
-        case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-        case ENETDOWN: return WSAENETDOWN;
-        case ENETUNREACH: return WSAENETUNREACH;
-        case ENETRESET: return WSAENETRESET;
-        case ECONNABORTED: return WSAECONNABORTED;
+        case EWOULDBLOCK:
+            return WSAEWOULDBLOCK;
+        case EINPROGRESS:
+            return WSAEINPROGRESS;
+        case EALREADY:
+            return WSAEALREADY;
+        case ENOTSOCK:
+            return WSAENOTSOCK;
+        case EDESTADDRREQ:
+            return WSAEDESTADDRREQ;
+        case EMSGSIZE:
+            return WSAEMSGSIZE;
+        case EPROTOTYPE:
+            return WSAEPROTOTYPE;
+        case ENOPROTOOPT:
+            return WSAENOPROTOOPT;
+        case EPROTONOSUPPORT:
+            return WSAEPROTONOSUPPORT;
+        case ESOCKTNOSUPPORT:
+            return WSAESOCKTNOSUPPORT;
+        case EOPNOTSUPP:
+            return WSAEOPNOTSUPP;
+        case EPFNOSUPPORT:
+            return WSAEPFNOSUPPORT;
+        case EAFNOSUPPORT:
+            return WSAEAFNOSUPPORT;
+        case EADDRINUSE:
+            return WSAEADDRINUSE;
+        case EADDRNOTAVAIL:
+            return WSAEADDRNOTAVAIL;
+        case ENETDOWN:
+            return WSAENETDOWN;
+        case ENETUNREACH:
+            return WSAENETUNREACH;
+        case ENETRESET:
+            return WSAENETRESET;
+        case ECONNABORTED:
+            return WSAECONNABORTED;
         case EPIPE:
-        case ECONNRESET: return WSAECONNRESET;
+        case ECONNRESET:
+            return WSAECONNRESET;
         case ENOBUFS:
-        case ENOMEM: return WSAENOBUFS;
-        case EISCONN: return WSAEISCONN;
-        case ENOTCONN: return WSAENOTCONN;
-        case ESHUTDOWN: return WSAESHUTDOWN;
-        case ETOOMANYREFS: return WSAETOOMANYREFS;
-        case ETIMEDOUT: return WSAETIMEDOUT;
-        case ECONNREFUSED: return WSAECONNREFUSED;
-        case ELOOP: return WSAELOOP;
-        case ENAMETOOLONG: return WSAENAMETOOLONG;
-        case EHOSTDOWN: return WSAEHOSTDOWN;
-        case EHOSTUNREACH: return WSAEHOSTUNREACH;
-        default: return e;
+        case ENOMEM:
+            return WSAENOBUFS;
+        case EISCONN:
+            return WSAEISCONN;
+        case ENOTCONN:
+            return WSAENOTCONN;
+        case ESHUTDOWN:
+            return WSAESHUTDOWN;
+        case ETOOMANYREFS:
+            return WSAETOOMANYREFS;
+        case ETIMEDOUT:
+            return WSAETIMEDOUT;
+        case ECONNREFUSED:
+            return WSAECONNREFUSED;
+        case ELOOP:
+            return WSAELOOP;
+        case ENAMETOOLONG:
+            return WSAENAMETOOLONG;
+        case EHOSTDOWN:
+            return WSAEHOSTDOWN;
+        case EHOSTUNREACH:
+            return WSAEHOSTUNREACH;
+        default:
+            return e;
     }
 }
 
 int ResolveErrorToWinsock(int gaiError) {
     switch (gaiError) {
-        case 0: return 0;
-        case EAI_AGAIN: return WSATRY_AGAIN;
-        case EAI_FAIL: return WSANO_RECOVERY;
-        case EAI_FAMILY: return WSAEAFNOSUPPORT;
-        case EAI_MEMORY: return WSAENOBUFS;
-        case EAI_SERVICE: return WSATYPE_NOT_FOUND;
-        case EAI_SOCKTYPE: return WSAESOCKTNOSUPPORT;
-        case EAI_SYSTEM: return ToWinsockError(errno);
+        case 0:
+            return 0;
+        case EAI_AGAIN:
+            return WSATRY_AGAIN;
+        case EAI_FAIL:
+            return WSANO_RECOVERY;
+        case EAI_FAMILY:
+            return WSAEAFNOSUPPORT;
+        case EAI_MEMORY:
+            return WSAENOBUFS;
+        case EAI_SERVICE:
+            return WSATYPE_NOT_FOUND;
+        case EAI_SOCKTYPE:
+            return WSAESOCKTNOSUPPORT;
+        case EAI_SYSTEM:
+            return ToWinsockError(errno);
         case EAI_NONAME:
-        default: return WSAHOST_NOT_FOUND;
+        default:
+            return WSAHOST_NOT_FOUND;
     }
 }
 
-std::string ErrorText(int platformError) { return std::strerror(platformError); }
+std::string ErrorText(int platformError) {
+    return std::strerror(platformError);
+}
 
-int CloseSocket(socket_t s) { return ::close(s); }
+int CloseSocket(socket_t s) {
+    return ::close(s);
+}
 
 int SetNonBlocking(socket_t s, bool nonBlocking) {
     const int flags = ::fcntl(s, F_GETFL, 0);
@@ -139,10 +195,16 @@ int Wait(socket_t s, short events, int timeoutMs) {
 
 }  // namespace
 
-int WaitReadable(socket_t s, int timeoutMs) { return Wait(s, POLLIN, timeoutMs); }
-int WaitWritable(socket_t s, int timeoutMs) { return Wait(s, POLLOUT, timeoutMs); }
+int WaitReadable(socket_t s, int timeoutMs) {
+    return Wait(s, POLLIN, timeoutMs);
+}
+int WaitWritable(socket_t s, int timeoutMs) {
+    return Wait(s, POLLOUT, timeoutMs);
+}
 
-socket_t CreateTcpSocketIPv4() { return ::socket(AF_INET, SOCK_STREAM, 0); }
+socket_t CreateTcpSocketIPv4() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
 
 int ResolveIPv4(const std::string& host, std::uint32_t& address) {
     in_addr dotted{};
@@ -179,7 +241,9 @@ int SetKeepAlive(socket_t s, bool on) {
     return ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &value, sizeof value);
 }
 
-int ShutdownSend(socket_t s) { return ::shutdown(s, SHUT_WR); }
+int ShutdownSend(socket_t s) {
+    return ::shutdown(s, SHUT_WR);
+}
 
 int PendingError(socket_t s) {
     int error = 0;

@@ -3,7 +3,11 @@
 
 namespace platform::text {
 
-std::string AnsiToUtf8(const std::string& ansi) { return ansi; }
-std::string Utf8ToAnsi(const std::string& utf8) { return utf8; }
+std::string AnsiToUtf8(const std::string& ansi) {
+    return ansi;
+}
+std::string Utf8ToAnsi(const std::string& utf8) {
+    return utf8;
+}
 
 }  // namespace platform::text
