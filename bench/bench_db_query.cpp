@@ -7,26 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "BenchSupport.h"
 #include "dbclient/DbConnection.h"
 #include "dbclient/DbQuery.h"
 #include "testsupport/testsupport.h"
 
 namespace {
 
-constexpr const char* kSelect =
-    "SELECT seq, seq * 3, CONCAT('item-', seq, '-', REPEAT('v', 40)), "
-    "TIMESTAMP'2026-01-01 00:00:00' + INTERVAL seq SECOND, "
-    "IF(seq % 7 = 0, NULL, CAST(seq / 100 AS DECIMAL(12,2))), seq % 2 FROM mysql.seq_1_to_1000000";
-
 std::unique_ptr<testsupport::MariaDbServer> gServer;
-
-long PeakRssKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
 
 std::unique_ptr<dbclient::TDbConnection> Connection(bool compress) {
     auto c = std::make_unique<dbclient::TDbConnection>();
@@ -44,7 +32,7 @@ void BM_OpenMillionRows(benchmark::State& state) {
     auto c = Connection(state.range(0) != 0);
     dbclient::TDbQuery q;
     q.SetDatabase(c.get());
-    q.SQL().Add(kSelect);
+    q.SQL().Add(bench::kMillionRowSelect);
     std::int64_t rows = 0;
     for (auto _ : state) {
         q.Open();
@@ -55,7 +43,7 @@ void BM_OpenMillionRows(benchmark::State& state) {
     }
     state.counters["rows/s"] =
         benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
-    state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKiB()) / 1024;
+    state.counters["peak_rss_MiB"] = static_cast<double>(bench::StatusKiB("VmHWM")) / 1024;
 }
 BENCHMARK(BM_OpenMillionRows)
     ->Arg(0)
@@ -69,7 +57,7 @@ void BM_WalkMillionRowsAsText(benchmark::State& state) {
     auto c = Connection(false);
     dbclient::TDbQuery q;
     q.SetDatabase(c.get());
-    q.SQL().Add(kSelect);
+    q.SQL().Add(bench::kMillionRowSelect);
     q.Open();
     std::int64_t rows = 0, bytes = 0;
     for (auto _ : state) {
@@ -82,7 +70,7 @@ void BM_WalkMillionRowsAsText(benchmark::State& state) {
     benchmark::DoNotOptimize(bytes);
     state.counters["rows/s"] =
         benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
-    state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKiB()) / 1024;
+    state.counters["peak_rss_MiB"] = static_cast<double>(bench::StatusKiB("VmHWM")) / 1024;
 }
 BENCHMARK(BM_WalkMillionRowsAsText)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

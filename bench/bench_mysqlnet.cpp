@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchSupport.h"
 #include "dbclient/MysqlNet.h"
 #include "dbclient/NetTestSession.h"
 #include "dbclient/Sha1.h"
@@ -15,20 +16,7 @@
 
 namespace {
 
-constexpr const char* kSelect =
-    "SELECT seq, seq * 3, CONCAT('item-', seq, '-', REPEAT('v', 40)), "
-    "TIMESTAMP'2026-01-01 00:00:00' + INTERVAL seq SECOND, "
-    "IF(seq % 7 = 0, NULL, CAST(seq / 100 AS DECIMAL(12,2))), seq % 2 FROM mysql.seq_1_to_1000000";
-
 std::unique_ptr<testsupport::MariaDbServer> gServer;
-
-long PeakRssKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
 
 void BM_ReadMillionRows(benchmark::State& state) {
     const bool compress = state.range(0) != 0;
@@ -43,7 +31,7 @@ void BM_ReadMillionRows(benchmark::State& state) {
     long biggestBuffer = 0;
     for (auto _ : state) {
         net.net_clear();
-        if (net.net_write_command(3, kSelect) != 0) {
+        if (net.net_write_command(3, bench::kMillionRowSelect) != 0) {
             state.SkipWithError("send failed");
             return;
         }
@@ -70,7 +58,7 @@ void BM_ReadMillionRows(benchmark::State& state) {
     state.counters["payload_MiB/s"] =
         benchmark::Counter(static_cast<double>(bytes) / (1 << 20), benchmark::Counter::kIsRate);
     state.counters["buffer_KiB"] = static_cast<double>(biggestBuffer) / 1024;
-    state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKiB()) / 1024;
+    state.counters["peak_rss_MiB"] = static_cast<double>(bench::StatusKiB("VmHWM")) / 1024;
 }
 BENCHMARK(BM_ReadMillionRows)
     ->Arg(0)

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "BenchSupport.h"
 #include "dbclient/MysqlClient.h"
 #include "testsupport/testsupport.h"
 
@@ -20,15 +21,6 @@ namespace {
 constexpr const char* kSelect = "SELECT id, a, b, name, created, price FROM bench.t";
 
 std::unique_ptr<testsupport::MariaDbServer> gServer;
-
-long StatusKiB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line))
-        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
-    return -1;
-}
 
 // Resets the process's peak resident size to its current size.
 void ResetPeak() {
@@ -48,7 +40,7 @@ void BM_Select(benchmark::State& state) {
     std::int64_t rows = 0;
     double peakMiB = 0;
     for (auto _ : state) {
-        const long before = StatusKiB("VmRSS");
+        const long before = bench::StatusKiB("VmRSS");
         ResetPeak();
         bool ok = false;
         auto result = client.query(kSelect, store, ok);
@@ -62,7 +54,7 @@ void BM_Select(benchmark::State& state) {
             while (!result->Eof()) result->Next();
             rows += result->RowsCount();
         }
-        peakMiB = std::max(peakMiB, static_cast<double>(StatusKiB("VmHWM") - before) / 1024);
+        peakMiB = std::max(peakMiB, static_cast<double>(bench::StatusKiB("VmHWM") - before) / 1024);
     }
     state.counters["rows/s"] =
         benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
