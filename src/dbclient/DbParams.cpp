@@ -14,43 +14,35 @@ void TParam::Clear() {
 }
 
 void TParam::SetAsString(std::string v) {
-    FDataType = ftString;
-    FValue = TFieldValue(std::move(v));
+    Assign(ftString, TFieldValue(std::move(v)));
 }
 
 void TParam::SetAsInteger(std::int32_t v) {
-    FDataType = ftInteger;
-    FValue = TFieldValue(std::int64_t{v});
+    Assign(ftInteger, TFieldValue(std::int64_t{v}));
 }
 
 void TParam::SetAsLargeInt(std::int64_t v) {
-    FDataType = ftLargeint;
-    FValue = TFieldValue(v);
+    Assign(ftLargeint, TFieldValue(v));
 }
 
 void TParam::SetAsFloat(double v) {
-    FDataType = ftFloat;
-    FValue = TFieldValue(v);
+    Assign(ftFloat, TFieldValue(v));
 }
 
 void TParam::SetAsBoolean(bool v) {
-    FDataType = ftBoolean;
-    FValue = TFieldValue(v);
+    Assign(ftBoolean, TFieldValue(v));
 }
 
 void TParam::SetAsDate(TDateTime v) {
-    FDataType = ftDate;
-    FValue = TFieldValue(v);
+    Assign(ftDate, TFieldValue(v));
 }
 
 void TParam::SetAsTime(TDateTime v) {
-    FDataType = ftTime;
-    FValue = TFieldValue(v);
+    Assign(ftTime, TFieldValue(v));
 }
 
 void TParam::SetAsDateTime(TDateTime v) {
-    FDataType = ftDateTime;
-    FValue = TFieldValue(v);
+    Assign(ftDateTime, TFieldValue(v));
 }
 
 std::string TParam::AsString() const {

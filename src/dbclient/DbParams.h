@@ -39,6 +39,11 @@ class TParam {
     std::string SqlLiteral() const;
 
   private:
+    void Assign(TFieldType type, TFieldValue value) {
+        FDataType = type;
+        FValue = std::move(value);
+    }
+
     std::string FName;
     TFieldType FDataType = ftUnknown;
     TFieldValue FValue;

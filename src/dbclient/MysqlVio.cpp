@@ -224,19 +224,11 @@ long TMysqlVio::vio_read(void* buffer, std::size_t size) {
             return static_cast<long>(n);
         }
         case VIO_TYPE_SSL: {
-            const TOpenSslApi& ssl = OpenSsl();
             const int count = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
-            for (;;) {
-                const int r = ssl.SSL_read(fssl, buffer, count);
-                if (r > 0) {
-                    flast_sockerr = 0;
-                    return r;
-                }
-                const int error = ssl.SSL_get_error(fssl, r);
-                if (WaitForTls(error)) continue;
-                flast_sockerr = error == SSL_ERROR_SYSCALL ? net::LastError() : 0;
-                return -error;
-            }
+            int error = 0;
+            const int r =
+                TlsTransfer([&] { return OpenSsl().SSL_read(fssl, buffer, count); }, error);
+            return r > 0 ? r : -error;
         }
         default:
             return -1;
@@ -260,22 +252,26 @@ long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
             return r;
         }
         case VIO_TYPE_SSL: {
-            const TOpenSslApi& ssl = OpenSsl();
             const int count = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
-            for (;;) {
-                const int r = ssl.SSL_write(fssl, buffer, count);
-                if (r > 0) {
-                    flast_sockerr = 0;
-                    return r;
-                }
-                const int error = ssl.SSL_get_error(fssl, r);
-                if (WaitForTls(error)) continue;
-                flast_sockerr = error == SSL_ERROR_SYSCALL ? net::LastError() : 0;
-                return r;
-            }
+            int error = 0;
+            return TlsTransfer([&] { return OpenSsl().SSL_write(fssl, buffer, count); }, error);
         }
         default:
             return -1;
+    }
+}
+
+int TMysqlVio::TlsTransfer(const std::function<int()>& call, int& sslError) {
+    for (;;) {
+        const int r = call();
+        if (r > 0) {
+            flast_sockerr = 0;
+            return r;
+        }
+        sslError = OpenSsl().SSL_get_error(fssl, r);
+        if (WaitForTls(sslError)) continue;
+        flast_sockerr = sslError == SSL_ERROR_SYSCALL ? net::LastError() : 0;
+        return r;
     }
 }
 

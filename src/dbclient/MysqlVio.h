@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,6 +82,9 @@ class TMysqlVio {
     void RecordSocketError();
     // Waits for the TLS library's wish (read or write) on the socket; false on time-out.
     bool WaitForTls(int sslError);
+    // Runs one TLS read or write, waiting while the library wants the socket. Returns the
+    // call's result; when it is not positive, `sslError` holds the library's error code.
+    int TlsTransfer(const std::function<int()>& call, int& sslError);
 
     platform::net::socket_t FSd = platform::net::kInvalidSocket;
     std::intptr_t FHPipe = -1;
