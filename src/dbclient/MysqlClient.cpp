@@ -7,11 +7,11 @@
 #include <optional>
 
 #include "dbclient/ClientErrors.h"
-#include "dbclient/OpenSsl.h"
 #include "dbclient/Scramble.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "tls/OpenSsl.h"
 
 namespace dbclient {
 
@@ -293,7 +293,7 @@ bool TMysqlClient::read_auth_answer() {
 }
 
 bool TMysqlClient::SSL_ReadError() {
-    const std::optional<TOpenSslError> error = TakeOpenSslError();
+    const std::optional<tls::TOpenSslError> error = tls::TakeOpenSslError();
     if (!error) return false;
     fnet.SetError(
         static_cast<unsigned>(error->code),

@@ -9,15 +9,16 @@
 #include <thread>
 
 #include "dbclient/ClientErrors.h"
-#include "dbclient/OpenSslApi.h"
+#include "tls/OpenSslApi.h"
 
 namespace dbclient {
 
 namespace net = platform::net;
+using namespace tls;
 
 struct TSSLConnector {
-    SSL_CTX* ssl_context = nullptr;
-    const SSL_METHOD* method = nullptr;
+    SslContext* ssl_context = nullptr;
+    const SslMethod* method = nullptr;
 };
 
 void TSSLConnectorDeleter::operator()(TSSLConnector* connector) const {
@@ -59,7 +60,7 @@ TSSLConnectorPtr vio_new_ssl_connector(const std::string& key, const std::string
     connector->ssl_context = ssl.SSL_CTX_new(connector->method);
     if (connector->ssl_context == nullptr) return nullptr;
     OpenSslContextCreated();
-    SSL_CTX* context = connector->ssl_context;
+    SslContext* context = connector->ssl_context;
     if (ssl.SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr) != 1)
         return nullptr;
     if (!cipher.empty()) ssl.SSL_CTX_set_cipher_list(context, cipher.c_str());
@@ -336,7 +337,7 @@ void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert, con
     fahead_pos = fahead_end = 0;
     ftype = VIO_CLOSED;
     ssl.SSL_clear(fssl);
-    if (SSL_SESSION* session = ssl.SSL_get_session(fssl); session != nullptr)
+    if (SslSession* session = ssl.SSL_get_session(fssl); session != nullptr)
         ssl.SSL_SESSION_set_timeout(session, static_cast<long>(timeout));
     // With a CA configured the certificate must also be made out to the host connected to.
     const bool verify = !ca.empty() || !capath.empty();
@@ -359,7 +360,8 @@ void TMysqlVio::SwitchToSSL(const std::string& key, const std::string& cert, con
         vio_set_keepalive(true);
         const char* name = ssl.SSL_CIPHER_get_name(ssl.SSL_get_current_cipher(fssl));
         cipher = name != nullptr ? name : "";
-        if (X509* peer = ssl.SSL_get1_peer_certificate(fssl); peer != nullptr) ssl.X509_free(peer);
+        if (X509Certificate* peer = ssl.SSL_get1_peer_certificate(fssl); peer != nullptr)
+            ssl.X509_free(peer);
         return;
     }
     ssl.SSL_free(fssl);

@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "dbclient/OpenSsl.h"
 #include "platform/net.h"
-
-struct ssl_st;
+#include "tls/OpenSsl.h"
+#include "tls/OpenSslApi.h"
 
 namespace dbclient {
 
@@ -92,7 +91,7 @@ class TMysqlVio {
     TEnumVioType ftype = VIO_CLOSED;
     std::string flast_error;
     unsigned flast_errno = 0;
-    ssl_st* fssl = nullptr;
+    tls::Ssl* fssl = nullptr;
     TSSLConnectorPtr fnewcon;
     int ftimeout = 0;
     bool fNoTimeOut = true;

@@ -1,8 +1,8 @@
 #include "dbclient/NativeConnection.h"
 
 #include "dbclient/DbSqlText.h"
-#include "dbclient/OpenSsl.h"
 #include "platform/text.h"
+#include "tls/OpenSsl.h"
 
 namespace dbclient {
 
@@ -86,7 +86,7 @@ void TNativeConnection::Login() {
 
     FClientFlags = ClientFlagsOf(FOptions);
     session.SetCompress(FOptions.Contains(coCompress));
-    if (session.UseSSL() && !LoadOpenSSL())
+    if (session.UseSSL() && !tls::LoadOpenSSL())
         throw EDbNativeException::CreateMsg(this, msg::SSslLoadError);
 
     session.SetMultiResults(true);

@@ -8,10 +8,11 @@
 
 #include "ClientTestSupport.h"
 #include "dbclient/MysqlClient.h"
-#include "dbclient/OpenSsl.h"
 #include "testsupport/testsupport.h"
+#include "tls/OpenSsl.h"
 
 using namespace dbclient;
+using namespace tls;
 
 namespace {
 

@@ -7,12 +7,13 @@
 
 #include "NetTestSession.h"
 #include "dbclient/MysqlVio.h"
-#include "dbclient/OpenSsl.h"
 #include "testsupport/testsupport.h"
+#include "tls/OpenSsl.h"
 
 namespace {
 
 using namespace dbclient;
+using namespace tls;
 using nettest::LoginOptions;
 using testsupport::Run;
 

@@ -1,12 +1,12 @@
-#include "dbclient/OpenSsl.h"
+#include "tls/OpenSsl.h"
 
 #include <atomic>
 #include <mutex>
 
-#include "dbclient/OpenSslApi.h"
 #include "platform/dynlib.h"
+#include "tls/OpenSslApi.h"
 
-namespace dbclient {
+namespace tls {
 
 namespace {
 
@@ -51,7 +51,7 @@ bool LoadOpenSSL() {
         Resolve(gSsl, "SSL_CTX_use_PrivateKey_file", api.SSL_CTX_use_PrivateKey_file) &&
         Resolve(gSsl, "SSL_CTX_check_private_key", api.SSL_CTX_check_private_key) &&
         Resolve(gSsl, "SSL_new", api.SSL_new) && Resolve(gSsl, "SSL_free", api.SSL_free) &&
-        Resolve(gSsl, "SSL_clear", api.SSL_clear) &&
+        Resolve(gSsl, "SSL_clear", api.SSL_clear) && Resolve(gSsl, "SSL_ctrl", api.SSL_ctrl) &&
         Resolve(gSsl, "SSL_get_session", api.SSL_get_session) &&
         Resolve(gSsl, "SSL_SESSION_set_timeout", api.SSL_SESSION_set_timeout) &&
         Resolve(gSsl, "SSL_set_fd", api.SSL_set_fd) &&
@@ -60,6 +60,7 @@ bool LoadOpenSSL() {
         Resolve(gSsl, "SSL_do_handshake", api.SSL_do_handshake) &&
         Resolve(gSsl, "SSL_is_init_finished", api.SSL_is_init_finished) &&
         Resolve(gSsl, "SSL_get_error", api.SSL_get_error) &&
+        Resolve(gSsl, "SSL_get_verify_result", api.SSL_get_verify_result) &&
         Resolve(gSsl, "SSL_read", api.SSL_read) && Resolve(gSsl, "SSL_write", api.SSL_write) &&
         Resolve(gSsl, "SSL_shutdown", api.SSL_shutdown) &&
         Resolve(gSsl, "SSL_get_current_cipher", api.SSL_get_current_cipher) &&
@@ -73,10 +74,12 @@ bool LoadOpenSSL() {
         Forget();
         return false;
     }
-    const bool cryptoOk = Resolve(gCrypto, "X509_free", api.X509_free) &&
-                          Resolve(gCrypto, "ERR_get_error_all", api.ERR_get_error_all) &&
-                          Resolve(gCrypto, "ERR_error_string_n", api.ERR_error_string_n) &&
-                          Resolve(gCrypto, "ERR_clear_error", api.ERR_clear_error);
+    const bool cryptoOk =
+        Resolve(gCrypto, "X509_free", api.X509_free) &&
+        Resolve(gCrypto, "X509_verify_cert_error_string", api.X509_verify_cert_error_string) &&
+        Resolve(gCrypto, "ERR_get_error_all", api.ERR_get_error_all) &&
+        Resolve(gCrypto, "ERR_error_string_n", api.ERR_error_string_n) &&
+        Resolve(gCrypto, "ERR_clear_error", api.ERR_clear_error);
     if (!cryptoOk) {
         Forget();
         return false;
@@ -126,4 +129,4 @@ std::optional<TOpenSslError> TakeOpenSslError() {
     return error;
 }
 
-}  // namespace dbclient
+}  // namespace tls

@@ -1,11 +1,12 @@
-// The TLS library, loaded by name at run time. Only the operations the database
-// transport needs are resolved; nothing of it is linked at build time.
+// The TLS library, loaded by name at run time, for the database transport and the
+// download client. Only the operations they use are resolved; nothing of it is linked at
+// build time.
 #pragma once
 
 #include <optional>
 #include <string>
 
-namespace dbclient {
+namespace tls {
 
 // Loads libssl and libcrypto and resolves the operations used; false when a library
 // or an operation is missing (nothing stays loaded then). Once loaded, further calls
@@ -26,4 +27,4 @@ struct TOpenSslError {
 };
 std::optional<TOpenSslError> TakeOpenSslError();
 
-}  // namespace dbclient
+}  // namespace tls
