@@ -19,7 +19,7 @@ std::unique_ptr<testsupport::MariaDbServer> gServer;
 std::unique_ptr<dbclient::TDbConnection> Connection(bool compress) {
     auto c = std::make_unique<dbclient::TDbConnection>();
     c->SetHost("127.0.0.1");
-    c->SetPort(static_cast<std::uint32_t>(gServer->port()));
+    c->SetPortNumber(static_cast<std::uint32_t>(gServer->port()));
     c->SetUserName(testsupport::MariaDbServer::kAdminUser);
     c->SetUserPassword(testsupport::MariaDbServer::kAdminPassword);
     c->SetConnectOptions(compress ? dbclient::TConnectOptions{dbclient::coCompress}

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         const agent::DatabaseAddress address = agent::ParseDatabaseAddress(argv[1]);
         dbclient::TDbConnection connection;
         connection.SetHost(address.host);
-        connection.SetPort(static_cast<std::uint32_t>(address.port));
+        connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
         connection.SetUserName(argv[2]);
         connection.SetUserPassword(argv[3]);
         connection.SetDatabaseName(argv[4]);

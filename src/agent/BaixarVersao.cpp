@@ -24,7 +24,7 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     const TPackageFiles files{
         .Exists = [&] { return platform::fs::FileExists(arquivo); },
         .Digest = [&] { return MD5Arquivo(arquivo); },
-        .Delete = [&] { platform::fs::DeleteFile(arquivo); },
+        .Delete = [&] { platform::fs::RemoveFile(arquivo); },
         .Download =
             [&] {
                 Downloader1.SetDownloadDest(pasta);

@@ -24,7 +24,7 @@ bool ParseUnsigned(const std::string& text, unsigned long& value) {
 }  // namespace
 
 unsigned StartDelayMilliseconds() {
-    const auto text = platform::GetEnvironmentVariable("TRAVIK_START_DELAY_MS");
+    const auto text = platform::EnvironmentVariable("TRAVIK_START_DELAY_MS");
     unsigned long value = 0;
     if (!text || !ParseUnsigned(*text, value) || value > 24UL * 3600 * 1000)
         return kDefaultStartDelay;
@@ -72,7 +72,7 @@ const char* DefaultDatabaseHost() {
 }
 
 DatabaseAddress UpdateDatabaseAddress() {
-    const auto text = platform::GetEnvironmentVariable("TRAVIK_DB_HOST");
+    const auto text = platform::EnvironmentVariable("TRAVIK_DB_HOST");
     return ParseDatabaseAddress(text && !text->empty() ? *text
                                                        : std::string(DefaultDatabaseHost()));
 }

@@ -31,7 +31,7 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
     connection.SetDatabaseName(kDatabaseName);
     connection.SetUserName(kUserName);
     connection.SetUserPassword(kUserPassword);
-    connection.SetPort(static_cast<std::uint32_t>(address.port));
+    connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
     connection.SetConnected(true);
     if (!connection.Connected()) return;
 

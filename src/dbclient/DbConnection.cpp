@@ -14,7 +14,7 @@ TDbConnection::TDbConnection(std::string name) : FName(std::move(name)) {
         if (FCheckIfActiveOnParamChange) CheckInactive();
     };
     FKeepConnection = true;
-    SetPort(3306);
+    SetPortNumber(3306);
     FTransIsolation = xiReadCommitted;
     SetConnectionTimeout(30);
     FMultiThreaded = false;
@@ -64,7 +64,7 @@ void TDbConnection::SetUserPassword(const std::string& v) {
     SetMirrored(FUserPassword, v, "PWD");
 }
 
-void TDbConnection::SetPort(std::uint32_t v) {
+void TDbConnection::SetPortNumber(std::uint32_t v) {
     if (FPort == v) return;
     if (!FLoading) CheckInactive();
     FPort = v;

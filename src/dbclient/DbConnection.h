@@ -68,7 +68,7 @@ class TDbConnection {
     const std::string& UserPassword() const { return FUserPassword; }
     void SetUserPassword(const std::string& v);
     std::uint32_t Port() const { return FPort; }
-    void SetPort(std::uint32_t v);
+    void SetPortNumber(std::uint32_t v);
     std::uint32_t ConnectionTimeout() const { return FConnectionTimeout; }
     void SetConnectionTimeout(std::uint32_t v);
     // Largest packet, in MiB.

@@ -2,7 +2,6 @@
 #include "dbclient/MysqlClient.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <optional>
 
@@ -830,10 +829,10 @@ bool TMysqlClient::send_local_file(const std::string& fileName) {
             std::size_t got = 0;
             try {
                 got = file.Read(chunk.data(), chunk.size());
-            } catch (const platform::Exception&) {
+            } catch (const platform::EFileSystemError& e) {
                 errnum = kFileReadErrno;
                 error = FormatErrorText(kFileReadErrorFormat,
-                                        {fileName, static_cast<long long>(errno)});
+                                        {fileName, static_cast<long long>(e.OsError())});
                 ok = false;
                 break;
             }
@@ -843,9 +842,9 @@ bool TMysqlClient::send_local_file(const std::string& fileName) {
                 return false;
             }
         }
-    } catch (const platform::Exception&) {
+    } catch (const platform::EFileSystemError& e) {
         errnum = kFileNotFoundErrno;
-        error = FormatErrorText(kFileNotFoundFormat, {fileName, static_cast<long long>(errno)});
+        error = FormatErrorText(kFileNotFoundFormat, {fileName, static_cast<long long>(e.OsError())});
         ok = false;
     }
     // The empty packet ends the transfer, also after a failure.
@@ -879,7 +878,7 @@ void TMysqlClient::SetPassword(const std::string& value) {
 void TMysqlClient::SetUnixSocket(const std::string& value) {
     ChangeSetting(funix_socket, value, fnamed_pipe);
 }
-void TMysqlClient::SetPort(std::uint32_t value) {
+void TMysqlClient::SetPortNumber(std::uint32_t value) {
     ChangeSetting(fport, value);
 }
 void TMysqlClient::SetClientFlag(std::uint32_t value) {

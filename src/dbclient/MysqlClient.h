@@ -96,7 +96,7 @@ class TMysqlClient {
     const std::string& UnixSocket() const { return funix_socket; }
     void SetUnixSocket(const std::string& value);
     std::uint32_t Port() const { return fport; }
-    void SetPort(std::uint32_t value);
+    void SetPortNumber(std::uint32_t value);
     std::uint32_t ClientFlag() const { return fclient_flag; }
     void SetClientFlag(std::uint32_t value);
     bool UseNamedPipe() const { return fnamed_pipe; }

@@ -5,10 +5,10 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "dbclient/ClientErrors.h"
+#include "platform/pipe.h"
 #include "tls/OpenSslApi.h"
 
 namespace dbclient {
@@ -38,9 +38,8 @@ constexpr int kDefaultTimeout = 30;
 constexpr int kMaxDrainReads = 1000;
 constexpr std::size_t kReadAheadSize = 16384;
 
-int ErrorCode(std::errc e) {
-    return static_cast<int>(e);
-}
+// Opens of a busy named pipe, each after a wait for it.
+constexpr int kPipeBusyRetries = 100;
 
 // TLS contexts for the current TLS session: the library's version-flexible client
 // method with TLS 1.2 as the lowest version. With a CA file or folder the server's
@@ -112,7 +111,7 @@ void TMysqlVio::ResetClosed() {
     fahead_pos = fahead_end = 0;
     std::vector<std::uint8_t>().swap(fread_ahead);
     FSd = net::kInvalidSocket;
-    FHPipe = -1;
+    FHPipe = platform::pipe::kInvalidPipe;
     ftype = VIO_CLOSED;
     ffcntl_mode = 0;
 }
@@ -130,12 +129,26 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::
     if ((_type == VIO_TYPE_TCPIP || trysock) && !net::Startup()) return -1;
 
     if (_type == VIO_TYPE_NAMEDPIPE) {
-        // No named pipes on this platform: the open fails as a pipe that cannot be opened.
         const std::string pipeHost = host.empty() ? "." : host;
         const std::string pipeName = unix_socket.empty() ? "MySQL" : unix_socket;
-        SetError(CR_NAMEDPIPEOPEN_ERROR,
-                 ClientErrorMessage(CR_NAMEDPIPEOPEN_ERROR, pipeHost, pipeName,
-                                    static_cast<unsigned>(ErrorCode(std::errc::not_supported))));
+        platform::pipe::pipe_t handle = platform::pipe::kInvalidPipe;
+        unsigned long systemError = 0;
+        const unsigned busyWaitMs = std::min<unsigned>(connect_timeout, UINT_MAX / 1000) * 1000;
+        const auto result = platform::pipe::Open(pipeHost, pipeName, busyWaitMs,
+                                                 kPipeBusyRetries, handle, systemError);
+        if (result == platform::pipe::OpenResult::Opened) {
+            ftype = VIO_TYPE_NAMEDPIPE;
+            FHPipe = handle;
+            ClearError();
+            return 0;
+        }
+        const unsigned errnum = result == platform::pipe::OpenResult::WaitFailed
+                                    ? CR_NAMEDPIPEWAIT_ERROR
+                                : result == platform::pipe::OpenResult::StateFailed
+                                    ? CR_NAMEDPIPESETSTATE_ERROR
+                                    : CR_NAMEDPIPEOPEN_ERROR;
+        SetError(errnum, ClientErrorMessage(errnum, pipeHost, pipeName,
+                                            static_cast<unsigned>(systemError)));
         if (!trysock) return -9;
     }
     if (!trysock) return 0;
@@ -167,7 +180,7 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::
     if (net::ConnectIPv4(sd, address, static_cast<std::uint16_t>(port)) != 0) {
         const int error = net::LastError();
         const int winsock = net::ToWinsockError(error);
-        if (winsock != net::WSAEWOULDBLOCK && winsock != net::WSAEINPROGRESS)
+        if (winsock != net::wsaEWOULDBLOCK && winsock != net::wsaEINPROGRESS)
             return fail(error, -6);
     }
     vio_set_nodelay();
@@ -177,13 +190,12 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::
         // The server speaks first: wait for its greeting.
         if (!vio_wait_readable(ftimeout)) {
             const int error = net::LastError();
-            return fail(error != 0 ? error : ErrorCode(std::errc::timed_out), -7);
+            return fail(error != 0 ? error : net::TimedOutError(), -7);
         }
         // Readable may also mean that the connect failed in the background.
         if (const int pending = net::PendingError(sd); pending != 0) return fail(pending, -6);
     }
     if (fNoTimeOut) vio_blocking(true);
-    FHPipe = -1;
     ClearError();
     return 0;
 }
@@ -205,7 +217,7 @@ long TMysqlVio::vio_read(void* buffer, std::size_t size) {
                 return static_cast<long>(n);
             }
             if (!fNoTimeOut && !vio_wait_readable(ftimeout)) {
-                flast_sockerr = ErrorCode(std::errc::timed_out);
+                flast_sockerr = net::TimedOutError();
                 return -1;
             }
             const bool ahead = size < kReadAheadSize;
@@ -231,6 +243,8 @@ long TMysqlVio::vio_read(void* buffer, std::size_t size) {
                 TlsTransfer([&] { return OpenSsl().SSL_read(fssl, buffer, count); }, error);
             return r > 0 ? r : -error;
         }
+        case VIO_TYPE_NAMEDPIPE:
+            return platform::pipe::Read(FHPipe, buffer, size);
         default:
             return -1;
     }
@@ -243,7 +257,7 @@ long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
             // A non-blocking socket whose send buffer is full: wait until it takes more,
             // instead of reporting a half-sent packet.
             while (r < 0 && (ffcntl_mode & 1) != 0 &&
-                   net::ToWinsockError(net::LastError()) == net::WSAEWOULDBLOCK &&
+                   net::ToWinsockError(net::LastError()) == net::wsaEWOULDBLOCK &&
                    net::WaitWritable(FSd, -1) == 1)
                 r = net::Send(FSd, buffer, size);
             if (r < 0)
@@ -257,6 +271,8 @@ long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
             int error = 0;
             return TlsTransfer([&] { return OpenSsl().SSL_write(fssl, buffer, count); }, error);
         }
+        case VIO_TYPE_NAMEDPIPE:
+            return platform::pipe::Write(FHPipe, buffer, size);
         default:
             return -1;
     }
@@ -288,11 +304,11 @@ int TMysqlVio::vio_blocking(bool onoff) {
 bool TMysqlVio::vio_should_retry() const {
     if (ftype == VIO_CLOSED) return false;
     const int e = net::ToWinsockError(flast_sockerr);
-    return e == net::WSAEINTR || e == net::WSAEWOULDBLOCK || e == net::WSAEINPROGRESS;
+    return e == net::wsaEINTR || e == net::wsaEWOULDBLOCK || e == net::wsaEINPROGRESS;
 }
 
 bool TMysqlVio::vio_intrerupted() const {
-    return net::ToWinsockError(flast_sockerr) == net::WSAEINTR;
+    return net::ToWinsockError(flast_sockerr) == net::wsaEINTR;
 }
 
 int TMysqlVio::vio_close() {
@@ -315,6 +331,7 @@ int TMysqlVio::vio_close() {
         }
         result = net::CloseSocket(FSd);
     }
+    if (ftype == VIO_TYPE_NAMEDPIPE) platform::pipe::Close(FHPipe);
     ResetClosed();
     return result;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/pipe.h"
 #include "tls/OpenSsl.h"
 #include "tls/OpenSslApi.h"
 
@@ -86,7 +87,7 @@ class TMysqlVio {
     int TlsTransfer(const std::function<int()>& call, int& sslError);
 
     platform::net::socket_t FSd = platform::net::kInvalidSocket;
-    std::intptr_t FHPipe = -1;
+    platform::pipe::pipe_t FHPipe = platform::pipe::kInvalidPipe;
     int ffcntl_mode = 0;
     TEnumVioType ftype = VIO_CLOSED;
     std::string flast_error;

@@ -13,24 +13,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-socklen_t SinLength(const sockaddr_storage& sin) {
-    return sin.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
-
-std::string SinIP(const sockaddr_storage& sin) {
-    char host[NI_MAXHOST] = "";
-    if (sin.ss_family != AF_INET && sin.ss_family != AF_INET6) return "0.0.0.0";
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sin), SinLength(sin), host, sizeof host,
-                      nullptr, 0, NI_NUMERICHOST) != 0)
-        return "0.0.0.0";
-    return host;
-}
-
-int SinPort(const sockaddr_storage& sin) {
-    if (sin.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(sin).sin_port);
-    if (sin.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(sin).sin6_port);
-    return 0;
+std::string SinIP(const net::SocketAddress& sin) {
+    const std::string host = net::NumericHost(sin);
+    return host.empty() ? "0.0.0.0" : host;
 }
 
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -90,7 +75,7 @@ std::string TBlockingSocket::GetErrorDescEx() {
 
 void TBlockingSocket::ExceptCheck() {
     FLastErrorDesc = GetErrorDescEx();
-    if (FLastError == 0 || FLastError == net::WSAEWOULDBLOCK || FLastError == net::WSAEINPROGRESS)
+    if (FLastError == 0 || FLastError == net::wsaEWOULDBLOCK || FLastError == net::wsaEINPROGRESS)
         return;
     DoStatus(hrError, std::to_string(FLastError) + "," + FLastErrorDesc);
     if (FRaiseExcept) {
@@ -103,18 +88,18 @@ void TBlockingSocket::ExceptCheck() {
 bool TBlockingSocket::TestStopFlag() {
     if (FHeartbeatRate != 0 && OnHeartbeat) OnHeartbeat(*this);
     if (!FStopFlag.exchange(false)) return true;
-    FLastError = net::WSAECONNABORTED;
+    FLastError = net::wsaECONNABORTED;
     ExceptCheck();
     return false;
 }
 
 // --- Resolving and creating -------------------------------------------------------------
 
-bool TBlockingSocket::SetSin(sockaddr_storage& address, const std::string& ip,
+bool TBlockingSocket::SetSin(net::SocketAddress& address, const std::string& ip,
                              const std::string& port) {
     DoStatus(hrResolvingBegin, ip + ":" + port);
     ResetLastError();
-    address = sockaddr_storage{};
+    address = net::SocketAddress{};
 
     TSocketFamily family = FFamily;
     if (FSocket != net::kInvalidSocket) {
@@ -127,44 +112,32 @@ bool TBlockingSocket::SetSin(sockaddr_storage& address, const std::string& ip,
             family = famIP6;
     }
 
-    const auto lookup = [&](int af) {
-        addrinfo hints{};
-        hints.ai_family = af;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        const char* node = ip.c_str();
-        if (ip == "0.0.0.0" || ip == "::0") {
-            node = nullptr;  // the any-address: a passive (bind) address of the family
-            hints.ai_flags = AI_PASSIVE;
-        } else if (ip == "127.0.0.1" || ip == "::1") {
-            node = nullptr;  // the family's loopback address
-        }
-        addrinfo* found = nullptr;
-        const int rc = ::getaddrinfo(node, port.c_str(), &hints, &found);
-        if (rc == 0 && found != nullptr) {
-            std::memcpy(&address, found->ai_addr,
-                        std::min<std::size_t>(found->ai_addrlen, sizeof address));
-        }
-        if (found != nullptr) ::freeaddrinfo(found);
-        return rc;
+    const auto lookup = [&](net::AddressFamily af) {
+        // The any-address is a passive (bind) address of the family; the loopback
+        // addresses are the family's own, without a lookup.
+        const bool any = ip == "0.0.0.0" || ip == "::0";
+        const bool loopback = ip == "127.0.0.1" || ip == "::1";
+        return net::ResolveAddress(any || loopback ? std::string() : ip, port, af, any, address);
     };
 
     int rc = 0;
     if (family == famIP4) {
-        rc = lookup(AF_INET);
+        rc = lookup(net::AddressFamily::IPv4);
     } else if (family == famIP6) {
-        rc = lookup(AF_INET6);
+        rc = lookup(net::AddressFamily::IPv6);
     } else {
-        const int first = FPreferIP4 ? AF_INET : AF_INET6;
+        const auto first = FPreferIP4 ? net::AddressFamily::IPv4 : net::AddressFamily::IPv6;
         rc = lookup(first);
-        if (rc != 0) rc = lookup(first == AF_INET ? AF_INET6 : AF_INET);
+        if (rc != 0)
+            rc = lookup(first == net::AddressFamily::IPv4 ? net::AddressFamily::IPv6
+                                                          : net::AddressFamily::IPv4);
     }
     FLastError = net::ResolveErrorToWinsock(rc);
-    DoStatus(hrResolvingEnd, SinIP(address) + ":" + std::to_string(SinPort(address)));
+    DoStatus(hrResolvingEnd, SinIP(address) + ":" + std::to_string(net::PortOf(address)));
     return FLastError == 0;
 }
 
-void TBlockingSocket::CreateSocketByAddress(const sockaddr_storage& address) {
+void TBlockingSocket::CreateSocketByAddress(const net::SocketAddress& address) {
     FStopFlag = false;
     FRecvCounter = 0;
     FSendCounter = 0;
@@ -172,8 +145,8 @@ void TBlockingSocket::CreateSocketByAddress(const sockaddr_storage& address) {
     if (FSocket != net::kInvalidSocket) return;
     FBuffer.clear();
     FBinded = false;
-    FIP6used = address.ss_family == AF_INET6;
-    FSocket = ::socket(FIP6used ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    FIP6used = net::FamilyOf(address) == net::AddressFamily::IPv6;
+    FSocket = net::CreateTcpSocket(FIP6used ? net::AddressFamily::IPv6 : net::AddressFamily::IPv4);
     if (FSocket == net::kInvalidSocket) FLastError = net::ToWinsockError(net::LastError());
     ExceptCheck();
     DoStatus(hrSocketCreate, FIP6used ? "IPv6" : "IPv4");
@@ -197,24 +170,19 @@ void TBlockingSocket::SetDelayedOption(const TSocketOption& option) {
 }
 
 void TBlockingSocket::ApplyOption(const TSocketOption& option) {
-    const auto set = [&](int level, int name, int value) {
-        SockCheck(::setsockopt(FSocket, level, name, reinterpret_cast<const char*>(&value),
-                               sizeof value));
+    const auto set = [&](net::SocketOption name) {
+        SockCheck(net::SetSocketOption(FSocket, name, FIP6used, option.Enabled, option.Value));
     };
     switch (option.Option) {
-        case sotLinger: {
-            linger l{};
-            l.l_onoff = option.Enabled ? 1 : 0;
-            l.l_linger = static_cast<decltype(l.l_linger)>(option.Value / 1000);
-            SockCheck(::setsockopt(FSocket, SOL_SOCKET, SO_LINGER,
-                                   reinterpret_cast<const char*>(&l), sizeof l));
+        case sotLinger:
+            SockCheck(net::SetSocketOption(FSocket, net::SocketOption::Linger, FIP6used,
+                                           option.Enabled, option.Value / 1000));
             break;
-        }
         case sotRecvBuff:
-            set(SOL_SOCKET, SO_RCVBUF, option.Value);
+            set(net::SocketOption::RecvBuffer);
             break;
         case sotSendBuff:
-            set(SOL_SOCKET, SO_SNDBUF, option.Value);
+            set(net::SocketOption::SendBuffer);
             break;
         case sotNonBlock:
             FNonBlockMode = option.Enabled;
@@ -227,28 +195,19 @@ void TBlockingSocket::ApplyOption(const TSocketOption& option) {
             SockCheck(net::SetTimeoutOption(FSocket, false, option.Value) == 0 ? 0 : -1);
             break;
         case sotReuse:
-            set(SOL_SOCKET, SO_REUSEADDR, option.Enabled ? 1 : 0);
+            set(net::SocketOption::ReuseAddress);
             break;
         case sotBroadcast:
-            set(SOL_SOCKET, SO_BROADCAST, option.Enabled ? 1 : 0);
+            set(net::SocketOption::Broadcast);
             break;
         case sotTTL:
-            if (FIP6used)
-                set(IPPROTO_IPV6, IPV6_UNICAST_HOPS, option.Value);
-            else
-                set(IPPROTO_IP, IP_TTL, option.Value);
+            set(net::SocketOption::Ttl);
             break;
         case sotMulticastTTL:
-            if (FIP6used)
-                set(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, option.Value);
-            else
-                set(IPPROTO_IP, IP_MULTICAST_TTL, option.Value);
+            set(net::SocketOption::MulticastTtl);
             break;
         case sotMulticastLoop:
-            if (FIP6used)
-                set(IPPROTO_IPV6, IPV6_MULTICAST_LOOP, option.Enabled ? 1 : 0);
-            else
-                set(IPPROTO_IP, IP_MULTICAST_LOOP, option.Enabled ? 1 : 0);
+            set(net::SocketOption::MulticastLoop);
             break;
     }
     ExceptCheck();
@@ -256,9 +215,7 @@ void TBlockingSocket::ApplyOption(const TSocketOption& option) {
 
 std::int32_t TBlockingSocket::SizeRecvBuffer() const {
     int value = 0;
-    socklen_t len = sizeof value;
-    if (::getsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &len) != 0)
-        return 1024;
+    if (net::GetSocketOption(FSocket, net::SocketOption::RecvBuffer, value) != 0) return 1024;
     return value;
 }
 
@@ -268,9 +225,7 @@ void TBlockingSocket::SetSizeRecvBuffer(std::int32_t size) {
 
 std::int32_t TBlockingSocket::SizeSendBuffer() const {
     int value = 0;
-    socklen_t len = sizeof value;
-    if (::getsockopt(FSocket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&value), &len) != 0)
-        return 1024;
+    if (net::GetSocketOption(FSocket, net::SocketOption::SendBuffer, value) != 0) return 1024;
     return value;
 }
 
@@ -307,24 +262,19 @@ void TBlockingSocket::SetFamily(TSocketFamily family) {
 // --- Bind, connect, close -------------------------------------------------------------------
 
 void TBlockingSocket::ReadAddresses() {
-    socklen_t len = sizeof FLocalSin;
-    FLocalSin = sockaddr_storage{};
-    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&FLocalSin), &len);
-    len = sizeof FRemoteSin;
-    FRemoteSin = sockaddr_storage{};
-    ::getpeername(FSocket, reinterpret_cast<sockaddr*>(&FRemoteSin), &len);
+    net::LocalAddress(FSocket, FLocalSin);
+    net::PeerAddress(FSocket, FRemoteSin);
 }
 
 void TBlockingSocket::Bind(const std::string& ip, const std::string& port) {
     if (FSocket == net::kInvalidSocket && FFamily == famAny && ip == "0.0.0.0" && port == "0")
         return;
-    sockaddr_storage sin{};
+    net::SocketAddress sin;
     if (SetSin(sin, ip, port)) {
         if (FSocket == net::kInvalidSocket) CreateSocketByAddress(sin);
         if (FLastError == 0) {
-            SockCheck(::bind(FSocket, reinterpret_cast<const sockaddr*>(&sin), SinLength(sin)));
-            socklen_t len = sizeof FLocalSin;
-            ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&FLocalSin), &len);
+            SockCheck(net::Bind(FSocket, sin));
+            net::LocalAddress(FSocket, FLocalSin);
             FBuffer.clear();
             FBinded = true;
         }
@@ -338,30 +288,23 @@ void TBlockingSocket::Connect(const std::string& ip, const std::string& port) {
 }
 
 void TBlockingSocket::ConnectPlain(const std::string& ip, const std::string& port) {
-    sockaddr_storage sin{};
+    net::SocketAddress sin;
     if (SetSin(sin, ip, port)) {
         if (FSocket == net::kInvalidSocket) CreateSocketByAddress(sin);
         if (FLastError == 0) {
-            const auto connectTo = [&] {
-                return SockCheck(
-                    ::connect(FSocket, reinterpret_cast<const sockaddr*>(&sin), SinLength(sin)));
-            };
+            const auto connectTo = [&] { return SockCheck(net::Connect(FSocket, sin)); };
             if (FConnectionTimeout <= 0) {
                 connectTo();
             } else {
                 const bool wasNonBlocking = FNonBlockMode;
                 net::SetNonBlocking(FSocket, true);
                 const int rc = connectTo();
-                if (rc == net::WSAEWOULDBLOCK || rc == net::WSAEINPROGRESS) {
+                if (rc == net::wsaEWOULDBLOCK || rc == net::wsaEINPROGRESS) {
                     if (!CanWrite(FConnectionTimeout)) {
-                        if (FLastError == 0) FLastError = net::WSAETIMEDOUT;
+                        if (FLastError == 0) FLastError = net::wsaETIMEDOUT;
                     } else {
                         // Writable also after a failed attempt: the socket's pending error tells.
-                        int pending = 0;
-                        socklen_t len = sizeof pending;
-                        ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR,
-                                     reinterpret_cast<char*>(&pending), &len);
-                        FLastError = net::ToWinsockError(pending);
+                        FLastError = net::ToWinsockError(net::PendingError(FSocket));
                     }
                 }
                 net::SetNonBlocking(FSocket, wasNonBlocking);
@@ -416,12 +359,12 @@ std::int32_t TBlockingSocket::SendBuffer(const void* buffer, std::int32_t length
         LimitBandwidth(piece, FMaxSendBandwidth, FNextSend);
         long r = net::Send(FSocket, bytes + sent, static_cast<std::size_t>(piece));
         SockCheck(r);
-        if (FLastError == net::WSAEWOULDBLOCK) {
+        if (FLastError == net::wsaEWOULDBLOCK) {
             if (CanWrite(static_cast<int>(FNonblockSendTimeout))) {
                 r = net::Send(FSocket, bytes + sent, static_cast<std::size_t>(piece));
                 SockCheck(r);
             } else if (FLastError == 0) {
-                FLastError = net::WSAETIMEDOUT;
+                FLastError = net::wsaETIMEDOUT;
             }
         }
         if (FLastError != 0 || r <= 0) break;
@@ -445,7 +388,7 @@ std::int32_t TBlockingSocket::RecvBuffer(void* buffer, std::int32_t length) {
     LimitBandwidth(length, FMaxRecvBandwidth, FNextRecv);
     const long r = net::Recv(FSocket, buffer, static_cast<std::size_t>(length));
     if (r == 0) {
-        FLastError = net::WSAECONNRESET;  // the peer closed
+        FLastError = net::wsaECONNRESET;  // the peer closed
     } else {
         SockCheck(r);
     }
@@ -478,7 +421,7 @@ bool TBlockingSocket::WaitReadable(int timeoutMs) {
         if (r > 0) return true;
         if (r == 0) return false;
         // A signal interrupted the wait: wait on for the rest of the time.
-        if (net::ToWinsockError(net::LastError()) == net::WSAEINTR && !FStopFlag) {
+        if (net::ToWinsockError(net::LastError()) == net::wsaEINTR && !FStopFlag) {
             if (timeoutMs >= 0) timeoutMs = MillisecondsLeft(deadline);
             continue;
         }
@@ -522,9 +465,9 @@ std::int32_t TBlockingSocket::AwaitData(int timeoutMs) {
     if (waiting > 0) return waiting;
     if (CanRead(timeoutMs)) {
         waiting = WaitingData();
-        if (waiting == 0) FLastError = net::WSAECONNRESET;  // readable but empty: closed
+        if (waiting == 0) FLastError = net::wsaECONNRESET;  // readable but empty: closed
     } else if (FLastError == 0) {
-        FLastError = net::WSAETIMEDOUT;
+        FLastError = net::wsaETIMEDOUT;
     }
     return waiting;
 }
@@ -569,7 +512,7 @@ std::int32_t TBlockingSocket::RecvBufferEx(void* buffer, std::int32_t length, in
         if (!FInterPacketTimeout && timeoutMs >= 0) {
             wait = MillisecondsLeft(deadline);
             if (wait == 0) {
-                FLastError = net::WSAETIMEDOUT;
+                FLastError = net::wsaETIMEDOUT;
                 ExceptCheck();
                 break;
             }
@@ -640,7 +583,7 @@ std::string TBlockingSocket::RecvTerminated(int timeoutMs, const std::string& te
         if (!FInterPacketTimeout && timeoutMs >= 0) {
             wait = MillisecondsLeft(deadline);
             if (wait == 0) {
-                FLastError = net::WSAETIMEDOUT;
+                FLastError = net::wsaETIMEDOUT;
                 break;
             }
         }
@@ -672,7 +615,7 @@ std::string TBlockingSocket::RecvTerminated(int timeoutMs, const std::string& te
             return work;
         }
         if (FMaxLineLength != 0 && work.size() > static_cast<std::size_t>(FMaxLineLength)) {
-            FLastError = net::WSAENOBUFS;
+            FLastError = net::wsaENOBUFS;
             break;
         }
         searchFrom =
@@ -712,10 +655,10 @@ std::string TBlockingSocket::GetRemoteSinIP() const {
     return SinIP(FRemoteSin);
 }
 int TBlockingSocket::GetLocalSinPort() const {
-    return SinPort(FLocalSin);
+    return net::PortOf(FLocalSin);
 }
 int TBlockingSocket::GetRemoteSinPort() const {
-    return SinPort(FRemoteSin);
+    return net::PortOf(FRemoteSin);
 }
 
 // --- Error texts --------------------------------------------------------------------------
@@ -843,7 +786,7 @@ void TTCPBlockingSocket::Connect(const std::string& ip, const std::string& port)
         // The SOCKS and HTTP-tunnel negotiations are not part of this program; going
         // around a configured proxy would be wrong, so the connect fails.
         ResetLastError();
-        FLastError = net::WSAEOPNOTSUPP;
+        FLastError = net::wsaEOPNOTSUPP;
         ExceptCheck();
         DoStatus(hrConnect, ip + ":" + port);
         return;
@@ -882,7 +825,7 @@ std::int32_t TTCPBlockingSocket::SendBuffer(const void* buffer, std::int32_t len
     DoMonitor(true, buffer, length);
     const long r = FSSL->SendBuffer(buffer, length);
     if (r <= 0) {
-        FLastError = WSASYSNOTREADY;
+        FLastError = wsaSYSNOTREADY;
     } else {
         FSendCounter += r;
         DoStatus(hrWriteCount, std::to_string(r));
@@ -896,7 +839,7 @@ std::int32_t TTCPBlockingSocket::RecvBuffer(void* buffer, std::int32_t length) {
     ResetLastError();
     if (!TestStopFlag()) return 0;
     const long r = FSSL->RecvBuffer(buffer, length);
-    if (r <= 0) FLastError = r == 0 ? net::WSAECONNRESET : WSASYSNOTREADY;
+    if (r <= 0) FLastError = r == 0 ? net::wsaECONNRESET : wsaSYSNOTREADY;
     ExceptCheck();
     if (r <= 0) return 0;
     FRecvCounter += r;
@@ -914,12 +857,12 @@ std::int32_t TTCPBlockingSocket::WaitingData() {
 
 void TTCPBlockingSocket::SSLDoConnect() {
     ResetLastError();
-    if (!FSSL->Connect(FSocket)) FLastError = WSASYSNOTREADY;
+    if (!FSSL->Connect(FSocket)) FLastError = wsaSYSNOTREADY;
     ExceptCheck();
 }
 
 std::string TTCPBlockingSocket::GetErrorDescEx() {
-    if (FLastError == WSASYSNOTREADY && FSSL->LastError() != 0) return FSSL->LastErrorDesc();
+    if (FLastError == wsaSYSNOTREADY && FSSL->LastError() != 0) return FSSL->LastErrorDesc();
     return TSocksBlockingSocket::GetErrorDescEx();
 }
 

@@ -88,7 +88,7 @@ class ESocketError : public platform::Exception {
 };
 
 // Winsock "network subsystem is unusable": the code of every secure-transport failure.
-inline constexpr int WSASYSNOTREADY = 10091;
+inline constexpr int wsaSYSNOTREADY = 10091;
 
 class TBlockingSocket {
   public:
@@ -210,8 +210,8 @@ class TBlockingSocket {
     void DoStatus(TSocketHookReason reason, const std::string& value);
     void DoMonitor(bool writing, const void* buffer, std::int32_t len);
     // Resolves for bind/connect; fills `address` and returns true on success.
-    bool SetSin(sockaddr_storage& address, const std::string& ip, const std::string& port);
-    void CreateSocketByAddress(const sockaddr_storage& address);
+    bool SetSin(platform::net::SocketAddress& address, const std::string& ip, const std::string& port);
+    void CreateSocketByAddress(const platform::net::SocketAddress& address);
     void ConnectPlain(const std::string& ip, const std::string& port);
     // The stop test before every send and receive: false when the operation must not run.
     bool TestStopFlag();
@@ -241,8 +241,8 @@ class TBlockingSocket {
                         std::chrono::steady_clock::time_point& next);
     void ReadAddresses();
 
-    sockaddr_storage FLocalSin{};
-    sockaddr_storage FRemoteSin{};
+    platform::net::SocketAddress FLocalSin;
+    platform::net::SocketAddress FRemoteSin;
     std::int32_t FTag = 0;
     bool FRaiseExcept = false;
     bool FNonBlockMode = false;

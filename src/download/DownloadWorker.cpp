@@ -214,7 +214,7 @@ void TDownloadWorker::HandleClose(TBlockingSocket& Sender) {
     }
 
     if (fDownloadStatus == stStop) {
-        if (platform::fs::FileExists(fFilePart) && !platform::fs::DeleteFile(fFilePart))
+        if (platform::fs::FileExists(fFilePart) && !platform::fs::RemoveFile(fFilePart))
             throw platform::Exception("Não foi possível excluir o arquivo: " + fFilePart);
     } else if (!Stopping() && fDownloadStatus != stRedirect && EndsWith(fFilePart, kPartSuffix)) {
         const bool success = fResultCode == 200 || fResultCode == 206 || fResultCode == 226;
@@ -223,7 +223,7 @@ void TDownloadWorker::HandleClose(TBlockingSocket& Sender) {
         if (whole) {
             const std::string final = fFilePart.substr(0, fFilePart.size() - 5);
             if (platform::fs::FileExists(final) && platform::fs::FileExists(fFilePart) &&
-                !platform::fs::DeleteFile(final))
+                !platform::fs::RemoveFile(final))
                 throw platform::Exception("Não foi possível excluir o arquivo: " + final);
             if (platform::fs::FileExists(fFilePart) && !platform::fs::RenameFile(fFilePart, final))
                 throw platform::Exception("Não foi possível renomear o arquivo: " + fFilePart +

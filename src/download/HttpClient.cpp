@@ -315,7 +315,7 @@ bool THTTPClient::ReceiveToClose() {
         FDocument.Seek(0, platform::fs::SeekOrigin::End);
         FDocument.Write(packet);
     }
-    if (FSock->LastError() == platform::net::WSAECONNRESET) {
+    if (FSock->LastError() == platform::net::wsaECONNRESET) {
         FSock->ResetLastError();  // the server's close ends the body
         return true;
     }

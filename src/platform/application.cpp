@@ -22,9 +22,7 @@ Application& Application::Instance() {
 }
 
 void Application::Initialize(int argc, const char* const* argv) {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
-    SetCommandLine(std::move(args));
+    SetCommandLine(eventloop::CommandLineArguments(argc, argv));
     eventloop::InstallCloseHandler();
 }
 
@@ -94,7 +92,7 @@ bool Application::ProcessMessage() {
         Dispatch([timer] { timer->Fire(); });
         return true;
     }
-    return false;
+    return eventloop::DispatchSystemMessage();
 }
 
 void Application::Dispatch(const std::function<void()>& handler) {

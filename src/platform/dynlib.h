@@ -12,7 +12,11 @@ class DynamicLibrary {
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
+    // The system's search for the name.
     bool Load(const std::string& name);
+    // A library shipped with the program (the TLS libraries): on Windows the program's
+    // own folder is tried first, then the system's search; elsewhere as Load.
+    bool LoadShipped(const std::string& name);
     void Unload();
     bool Loaded() const { return handle_ != nullptr; }
     // Address of an exported symbol, or null.

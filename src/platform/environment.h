@@ -7,6 +7,6 @@
 namespace platform {
 
 // The variable's value, or nothing when it is not set.
-std::optional<std::string> GetEnvironmentVariable(const std::string& name);
+std::optional<std::string> EnvironmentVariable(const std::string& name);
 
 }  // namespace platform

@@ -29,19 +29,31 @@ class EAbstractError : public Exception {
     EAbstractError() : Exception("Abstract Error") {}
 };
 
-// File stream failures: "Cannot open file "%s". %s" and "Cannot create file "%s". %s".
-class EFOpenError : public Exception {
+// A file-system failure, with the system's own error number (0 when unknown), so that
+// callers can report the number without asking the system again.
+class EFileSystemError : public Exception {
   public:
-    using Exception::Exception;
+    explicit EFileSystemError(std::string message, int osError = 0)
+        : Exception(std::move(message)), osError_(osError) {}
+    int OsError() const noexcept { return osError_; }
+
+  private:
+    int osError_;
 };
-class EFCreateError : public Exception {
+
+// File stream failures: "Cannot open file "%s". %s" and "Cannot create file "%s". %s".
+class EFOpenError : public EFileSystemError {
   public:
-    using Exception::Exception;
+    using EFileSystemError::EFileSystemError;
+};
+class EFCreateError : public EFileSystemError {
+  public:
+    using EFileSystemError::EFileSystemError;
 };
 // A read or write on an open file failed.
-class EInOutError : public Exception {
+class EInOutError : public EFileSystemError {
   public:
-    using Exception::Exception;
+    using EFileSystemError::EFileSystemError;
 };
 
 }  // namespace platform

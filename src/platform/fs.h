@@ -19,11 +19,11 @@ bool FileExists(const std::string& path);  // a regular file (not a folder)
 bool DirectoryExists(const std::string& path);
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& path);
-bool DeleteFile(const std::string& path);
+bool RemoveFile(const std::string& path);
 // Renames; fails when the target exists (as the host platform's plain rename does).
 bool RenameFile(const std::string& from, const std::string& to);
 // Replaces `to` by `from` in one step (the target may exist).
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameReplacing(const std::string& from, const std::string& to);
 // Size of a file in bytes, -1 when it cannot be read.
 std::int64_t FileSize(const std::string& path);
 // Text of the operating system's last error (the one the previous call left).

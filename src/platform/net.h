@@ -1,5 +1,5 @@
-// Socket portability: the BSD socket calls under their usual names, plus the few
-// operations whose spelling differs between Winsock and POSIX. Error codes come in two
+// Socket portability: the socket operations the transports need, with the system's
+// headers kept inside the backend. Error codes come in two
 // forms: the platform's own (errno here), and the Winsock numbers (10035, 10060, 10061,
 // ...) that the socket layers report.
 #pragma once
@@ -8,23 +8,12 @@
 #include <cstdint>
 #include <string>
 
-#if defined(_WIN32)
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#endif
-
 namespace platform::net {
 
+// The system's socket handle; the system headers stay inside the backend.
 #if defined(_WIN32)
-using socket_t = SOCKET;
-inline constexpr socket_t kInvalidSocket = INVALID_SOCKET;
+using socket_t = std::uintptr_t;
+inline constexpr socket_t kInvalidSocket = ~socket_t{0};
 #else
 using socket_t = int;
 inline constexpr socket_t kInvalidSocket = -1;
@@ -32,48 +21,48 @@ inline constexpr socket_t kInvalidSocket = -1;
 
 // Winsock error numbers used by the socket layers.
 enum WinsockError : int {
-    WSAEINTR = 10004,
-    WSAEBADF = 10009,
-    WSAEACCES = 10013,
-    WSAEFAULT = 10014,
-    WSAEINVAL = 10022,
-    WSAEMFILE = 10024,
-    WSAEWOULDBLOCK = 10035,
-    WSAEINPROGRESS = 10036,
-    WSAEALREADY = 10037,
-    WSAENOTSOCK = 10038,
-    WSAEDESTADDRREQ = 10039,
-    WSAEMSGSIZE = 10040,
-    WSAEPROTOTYPE = 10041,
-    WSAENOPROTOOPT = 10042,
-    WSAEPROTONOSUPPORT = 10043,
-    WSAESOCKTNOSUPPORT = 10044,
-    WSAEOPNOTSUPP = 10045,
-    WSAEPFNOSUPPORT = 10046,
-    WSAEAFNOSUPPORT = 10047,
-    WSAEADDRINUSE = 10048,
-    WSAEADDRNOTAVAIL = 10049,
-    WSAENETDOWN = 10050,
-    WSAENETUNREACH = 10051,
-    WSAENETRESET = 10052,
-    WSAECONNABORTED = 10053,
-    WSAECONNRESET = 10054,
-    WSAENOBUFS = 10055,
-    WSAEISCONN = 10056,
-    WSAENOTCONN = 10057,
-    WSAESHUTDOWN = 10058,
-    WSAETOOMANYREFS = 10059,
-    WSAETIMEDOUT = 10060,
-    WSAECONNREFUSED = 10061,
-    WSAELOOP = 10062,
-    WSAENAMETOOLONG = 10063,
-    WSAEHOSTDOWN = 10064,
-    WSAEHOSTUNREACH = 10065,
-    WSATYPE_NOT_FOUND = 10109,
-    WSAHOST_NOT_FOUND = 11001,
-    WSATRY_AGAIN = 11002,
-    WSANO_RECOVERY = 11003,
-    WSANO_DATA = 11004,
+    wsaEINTR = 10004,
+    wsaEBADF = 10009,
+    wsaEACCES = 10013,
+    wsaEFAULT = 10014,
+    wsaEINVAL = 10022,
+    wsaEMFILE = 10024,
+    wsaEWOULDBLOCK = 10035,
+    wsaEINPROGRESS = 10036,
+    wsaEALREADY = 10037,
+    wsaENOTSOCK = 10038,
+    wsaEDESTADDRREQ = 10039,
+    wsaEMSGSIZE = 10040,
+    wsaEPROTOTYPE = 10041,
+    wsaENOPROTOOPT = 10042,
+    wsaEPROTONOSUPPORT = 10043,
+    wsaESOCKTNOSUPPORT = 10044,
+    wsaEOPNOTSUPP = 10045,
+    wsaEPFNOSUPPORT = 10046,
+    wsaEAFNOSUPPORT = 10047,
+    wsaEADDRINUSE = 10048,
+    wsaEADDRNOTAVAIL = 10049,
+    wsaENETDOWN = 10050,
+    wsaENETUNREACH = 10051,
+    wsaENETRESET = 10052,
+    wsaECONNABORTED = 10053,
+    wsaECONNRESET = 10054,
+    wsaENOBUFS = 10055,
+    wsaEISCONN = 10056,
+    wsaENOTCONN = 10057,
+    wsaESHUTDOWN = 10058,
+    wsaETOOMANYREFS = 10059,
+    wsaETIMEDOUT = 10060,
+    wsaECONNREFUSED = 10061,
+    wsaELOOP = 10062,
+    wsaENAMETOOLONG = 10063,
+    wsaEHOSTDOWN = 10064,
+    wsaEHOSTUNREACH = 10065,
+    wsaTYPE_NOT_FOUND = 10109,
+    wsaHOST_NOT_FOUND = 11001,
+    wsaTRY_AGAIN = 11002,
+    wsaNO_RECOVERY = 11003,
+    wsaNO_DATA = 11004,
 };
 
 // Process-wide start of the socket library (idempotent, thread-safe). On POSIX it makes
@@ -90,6 +79,9 @@ int ToWinsockError(int platformError);
 int ResolveErrorToWinsock(int gaiError);
 // The platform's text for its own code.
 std::string ErrorText(int platformError);
+// The platform's own codes for a wait that ran out and for what the platform lacks.
+int TimedOutError();
+int NotSupportedError();
 
 int CloseSocket(socket_t s);
 // Switches non-blocking mode; 0 on success.
@@ -122,5 +114,48 @@ int ShutdownSend(socket_t s);
 int PendingError(socket_t s);
 // The system's receive or send time-out in milliseconds (0 = none); 0 on success.
 int SetTimeoutOption(socket_t s, bool receive, int timeoutMs);
+
+// --- Addresses of either family, for the download client's socket ---
+
+enum class AddressFamily { None, IPv4, IPv6 };
+
+// A socket address in the system's own layout, opaque to portable code.
+struct SocketAddress {
+    alignas(8) unsigned char storage[128] = {};
+};
+
+AddressFamily FamilyOf(const SocketAddress& address);
+// The numeric host ("127.0.0.1", "::1"); empty when the address has no family.
+std::string NumericHost(const SocketAddress& address);
+int PortOf(const SocketAddress& address);
+
+// The first TCP address of `host` and `port` in `family`. An empty host gives the
+// family's any-address when `passive` (for a bind), else its loopback address. 0 on
+// success, else the resolver's own result code (see ResolveErrorToWinsock).
+int ResolveAddress(const std::string& host, const std::string& port, AddressFamily family,
+                   bool passive, SocketAddress& address);
+// A TCP stream socket of the family; kInvalidSocket on failure (LastError() tells).
+socket_t CreateTcpSocket(AddressFamily family);
+// 0, or -1 with LastError().
+int Bind(socket_t s, const SocketAddress& address);
+int Connect(socket_t s, const SocketAddress& address);
+// The socket's own and its peer's address; 0, or -1 with LastError().
+int LocalAddress(socket_t s, SocketAddress& address);
+int PeerAddress(socket_t s, SocketAddress& address);
+
+enum class SocketOption {
+    Linger,         // value: seconds, enabled: on or off
+    RecvBuffer,     // value: bytes
+    SendBuffer,     // value: bytes
+    ReuseAddress,   // enabled
+    Broadcast,      // enabled
+    Ttl,            // value: hops (of the socket's family)
+    MulticastTtl,   // value: hops
+    MulticastLoop,  // enabled
+};
+// 0, or -1 with LastError().
+int SetSocketOption(socket_t s, SocketOption option, bool ipv6, bool enabled, int value);
+// An integer option (the buffer sizes); 0, or -1 with LastError().
+int GetSocketOption(socket_t s, SocketOption option, int& value);
 
 }  // namespace platform::net

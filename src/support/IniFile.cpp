@@ -196,7 +196,7 @@ void TMemIniFile::UpdateFile() const {
     const std::string bytes = Encode(Text(), Encoding);
     const std::string temporary = fileName_ + ".tmp";
     const auto fail = [&](const std::string& reason) {
-        fs::DeleteFile(temporary);
+        fs::RemoveFile(temporary);
         throw platform::EFCreateError("Cannot create file \"" + fileName_ + "\". " + reason);
     };
     try {
@@ -210,7 +210,7 @@ void TMemIniFile::UpdateFile() const {
     } catch (const platform::Exception& error) {
         fail(ReasonOf(error.Message()));
     }
-    if (!fs::ReplaceFile(temporary, fileName_)) fail(fs::LastErrorText());
+    if (!fs::RenameReplacing(temporary, fileName_)) fail(fs::LastErrorText());
 }
 
 }  // namespace support

@@ -3,6 +3,7 @@
 #include "platform/exception.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
+#include "platform/registry.h"
 
 namespace support {
 
@@ -28,6 +29,62 @@ platform::KnownFolder KnownFolderOf(TSettingsSpecialFolder folder) {
         default:
             return platform::KnownFolder::UserAppDataRoaming;
     }
+}
+
+namespace registry = platform::registry;
+
+registry::Root RootOf(TSettingsRegKey key) {
+    switch (key) {
+        case TSettingsRegKey::hkeyClassesRoot:
+            return registry::Root::ClassesRoot;
+        case TSettingsRegKey::hkeyLocalMachine:
+            return registry::Root::LocalMachine;
+        case TSettingsRegKey::hkeyUsers:
+            return registry::Root::Users;
+        case TSettingsRegKey::hkeyCurrentConfig:
+            return registry::Root::CurrentConfig;
+        default:
+            return registry::Root::CurrentUser;
+    }
+}
+
+registry::Access AccessOf(const TSettingsRegAccess& access) {
+    registry::Access mask = 0;
+    for (TSettingsRegAccessKey key : access) {
+        switch (key) {
+            case TSettingsRegAccessKey::keyQueryValue:
+                mask |= registry::kQueryValue;
+                break;
+            case TSettingsRegAccessKey::keySetValue:
+                mask |= registry::kSetValue;
+                break;
+            case TSettingsRegAccessKey::keyCreateSubKey:
+                mask |= registry::kCreateSubKey;
+                break;
+            case TSettingsRegAccessKey::keyEnumerateSubKeys:
+                mask |= registry::kEnumerateSubKeys;
+                break;
+            case TSettingsRegAccessKey::keyNotify:
+                mask |= registry::kNotify;
+                break;
+            case TSettingsRegAccessKey::keyCreateLink:
+                mask |= registry::kCreateLink;
+                break;
+            case TSettingsRegAccessKey::keyRead:
+                mask |= registry::kRead;
+                break;
+            case TSettingsRegAccessKey::keyWrite:
+                mask |= registry::kWrite;
+                break;
+            case TSettingsRegAccessKey::keyExecute:
+                mask |= registry::kExecute;
+                break;
+            case TSettingsRegAccessKey::keyAllAccess:
+                mask |= registry::kAllAccess;
+                break;
+        }
+    }
+    return mask;
 }
 
 }  // namespace
@@ -74,8 +131,13 @@ std::string TSettingsStore::ResolvedIniPath() const {
 void TSettingsStore::PrepareStorage() {
     if (!FRefreshStorage) return;
     FIni.reset();
-    if (FPathType == TSettingsPathType::ptRegistry)
-        throw platform::Exception("Registry settings are not available on this platform");
+    if (FPathType == TSettingsPathType::ptRegistry) {
+        // Values live under the key Path\Section of the root; nothing to read ahead.
+        if (!registry::Available())
+            throw platform::Exception("Registry settings are not available on this platform");
+        FRefreshStorage = false;
+        return;
+    }
     const std::string path = ResolvedIniPath();
     FIni = std::make_unique<TMemIniFile>(path);
     FPath = path;
@@ -97,9 +159,20 @@ void TSettingsStore::SaveIni() {
     FIni->UpdateFile();
 }
 
+std::string TSettingsStore::RegistryKey(const std::string& Section) const {
+    std::string key = FPath;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    return key.empty() ? Section : key + '\\' + Section;
+}
+
 void TSettingsStore::WriteString(const std::string& Section, const std::string& Ident,
                                  const std::string& Value) {
     PrepareStorage();
+    if (!FIni) {
+        registry::WriteString(RootOf(FRegKey), RegistryKey(Section), Ident, Value,
+                              AccessOf(FRegAccess));
+        return;
+    }
     FIni->WriteString(Section, Ident, Value);
     SaveIni();
 }
@@ -107,17 +180,29 @@ void TSettingsStore::WriteString(const std::string& Section, const std::string& 
 std::string TSettingsStore::ReadString(const std::string& Section, const std::string& Ident,
                                        const std::string& Default) {
     PrepareStorage();
+    if (!FIni)
+        return registry::ReadString(RootOf(FRegKey), RegistryKey(Section), Ident,
+                                    AccessOf(FRegAccess))
+            .value_or(Default);
     return FIni->ReadString(Section, Ident, Default);
 }
 
 void TSettingsStore::DeleteKey(const std::string& Section, const std::string& Ident) {
     PrepareStorage();
+    if (!FIni) {
+        registry::DeleteValue(RootOf(FRegKey), RegistryKey(Section), Ident, AccessOf(FRegAccess));
+        return;
+    }
     FIni->DeleteKey(Section, Ident);
     SaveIni();
 }
 
 void TSettingsStore::EraseSection(const std::string& Section) {
     PrepareStorage();
+    if (!FIni) {
+        registry::DeleteKey(RootOf(FRegKey), RegistryKey(Section));
+        return;
+    }
     FIni->EraseSection(Section);
     SaveIni();
 }

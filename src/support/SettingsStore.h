@@ -77,6 +77,8 @@ class TSettingsStore : public platform::Component {
     void PrepareStorage();
     std::string ResolvedIniPath() const;
     void SaveIni();
+    // Registry mode: the key of a section, below Path.
+    std::string RegistryKey(const std::string& Section) const;
 
     TSettingsPathType FPathType = TSettingsPathType::ptIniFile;
     std::string FPath;

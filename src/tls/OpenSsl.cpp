@@ -35,7 +35,7 @@ void Forget() {
 bool LoadOpenSSL() {
     std::lock_guard lock(gLoadMutex);
     if (gLoaded) return true;
-    if (!gSsl.Load(platform::SslLibraryName())) return false;
+    if (!gSsl.LoadShipped(platform::SslLibraryName())) return false;
     TOpenSslApi api;
     const bool sslOk =
         Resolve(gSsl, "OPENSSL_init_ssl", api.OPENSSL_init_ssl) &&
@@ -70,7 +70,7 @@ bool LoadOpenSSL() {
         Forget();
         return false;
     }
-    if (!gCrypto.Load(platform::CryptoLibraryName())) {
+    if (!gCrypto.LoadShipped(platform::CryptoLibraryName())) {
         Forget();
         return false;
     }

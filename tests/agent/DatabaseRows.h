@@ -17,7 +17,7 @@ using Row = std::vector<std::string>;
 inline std::vector<Row> QueryRows(int port, const std::string& sql) {
     dbclient::TDbConnection connection;
     connection.SetHost("127.0.0.1");
-    connection.SetPort(static_cast<std::uint32_t>(port));
+    connection.SetPortNumber(static_cast<std::uint32_t>(port));
     connection.SetUserName(testsupport::MariaDbServer::kAdminUser);
     connection.SetUserPassword(testsupport::MariaDbServer::kAdminPassword);
     connection.SetConnected(true);

@@ -77,7 +77,7 @@ inline std::unique_ptr<dbclient::TDbConnection> AgentConnection() {
     c->SetDatabaseName("atualizacaodb");
     c->SetUserName("atualizacaodb");
     c->SetUserPassword("58rtm36@");
-    c->SetPort(static_cast<std::uint32_t>(Server().port()));
+    c->SetPortNumber(static_cast<std::uint32_t>(Server().port()));
     return c;
 }
 

@@ -507,7 +507,7 @@ TEST(ClientSettings, ChangingAConnectionSettingClosesTheConnection) {
     ASSERT_TRUE(client);
     int reconnects = 0;
     client->SetOnReconnect([&] { ++reconnects; });
-    client->SetPort(client->Port());  // unchanged: nothing happens
+    client->SetPortNumber(client->Port());  // unchanged: nothing happens
     client->SetSSLKey("client.key");  // TLS is off: only stored
     EXPECT_TRUE(client->Connected());
     const std::uint32_t first = client->ThreadId();

@@ -48,7 +48,7 @@ TEST(DbConnection, DefaultsAndTheirMirror) {
     c.SetUserName("u");
     c.SetUserPassword("p");
     c.SetDatabaseName("d");
-    c.SetPort(3307);
+    c.SetPortNumber(3307);
     c.SetMaxAllowedPackedSize(64);
     EXPECT_EQ(Lines(c.Params()),
               (std::vector<std::string>{"Port=3307", "TIMEOUT=30", "Host=db.example", "UID=u",
@@ -159,10 +159,10 @@ TEST(DbConnection, SettingsMayNotChangeWhileConnected) {
     auto c = dbtest::AgentConnection();
     c->SetName("dbAtualizacao");
     c->SetConnected(true);
-    c->SetPort(c->Port());  // the same value: nothing to check
+    c->SetPortNumber(c->Port());  // the same value: nothing to check
     c->SetHost("127.0.0.1");
     try {
-        c->SetPort(c->Port() + 1);
+        c->SetPortNumber(c->Port() + 1);
         FAIL();
     } catch (const EDatabaseError& e) {
         EXPECT_STREQ(e.what(), "dbAtualizacao: Cannot perform this operation on an open database");
@@ -215,7 +215,7 @@ TEST(DbConnection, UnknownDatabase) {
 TEST(DbConnection, UnreachableHost) {
     TDbConnection c;
     c.SetHost("127.0.0.1");
-    c.SetPort(static_cast<std::uint32_t>(testsupport::FreePort()));
+    c.SetPortNumber(static_cast<std::uint32_t>(testsupport::FreePort()));
     try {
         c.SetConnected(true);
         FAIL();

@@ -141,7 +141,7 @@ class FakeMysql {
 std::unique_ptr<TDbConnection> ConnectionTo(const FakeMysql& server) {
     auto c = std::make_unique<TDbConnection>();
     c->SetHost("127.0.0.1");
-    c->SetPort(static_cast<std::uint32_t>(server.port()));
+    c->SetPortNumber(static_cast<std::uint32_t>(server.port()));
     c->SetDatabaseName("atualizacaodb");
     c->SetConnectOptions({});
     return c;

@@ -25,7 +25,7 @@ TEST(FileSystem, RenameRefusesAnExistingTargetReplaceDoesNot) {
     testsupport::WriteFile(dir / "b", "B");
     EXPECT_FALSE(RenameFile(dir / "a", dir / "b"));
     EXPECT_EQ(testsupport::ReadFile(dir / "b"), "B");
-    EXPECT_TRUE(ReplaceFile(dir / "a", dir / "b"));
+    EXPECT_TRUE(RenameReplacing(dir / "a", dir / "b"));
     EXPECT_EQ(testsupport::ReadFile(dir / "b"), "A");
     EXPECT_FALSE(FileExists(dir / "a"));
 }

@@ -138,16 +138,6 @@ std::string MariaDbTemplate() {
 
 }  // namespace
 
-TempDir::TempDir(const std::string& prefix) {
-    std::string pattern = TmpBase() + "/" + prefix + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    RemoveTree(path_);
-}
-
 int FreePort() {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -158,29 +148,6 @@ int FreePort() {
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     ::close(s);
     return ntohs(a.sin_port);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) Fail("cannot write " + path);
-    out << contents;
-}
-
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-void RemoveTree(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
 }
 
 Process::Process(const Options& options) {

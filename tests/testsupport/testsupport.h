@@ -2,8 +2,6 @@
 // MariaDB and nginx servers started on 127.0.0.1 with private data folders.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -27,13 +25,22 @@ class TempDir {
     std::string path_;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int FreePort();
-
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
 bool PathExists(const std::string& path);
 void RemoveTree(const std::string& path);
+
+}  // namespace testsupport
+
+// Processes and servers: the test hosts are POSIX (a Windows program under test is run
+// from there through Wine).
+#if !defined(_WIN32)
+#include <sys/types.h>
+
+namespace testsupport {
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int FreePort();
 
 struct ProcessResult {
     int exitStatus = -1;  // exit code, or 128 + signal number
@@ -152,3 +159,5 @@ class NginxServer {
 std::string AgentBinary();
 
 }  // namespace testsupport
+
+#endif

@@ -11,6 +11,10 @@ bool DynamicLibrary::Load(const std::string& name) {
     return handle_ != nullptr;
 }
 
+bool DynamicLibrary::LoadShipped(const std::string& name) {
+    return Load(name);
+}
+
 void DynamicLibrary::Unload() {
     if (handle_ != nullptr) ::dlclose(handle_);
     handle_ = nullptr;

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     if (value == nullptr) return std::nullopt;
     return std::string(value);

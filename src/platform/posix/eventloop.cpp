@@ -71,4 +71,14 @@ void Wait(int timeoutMs) {
     ::poll(&fd, 1, timeoutMs);  // EINTR just ends the wait early
 }
 
+bool DispatchSystemMessage() {
+    return false;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    return args;
+}
+
 }  // namespace platform::eventloop

@@ -48,7 +48,7 @@ bool ForceDirectories(const std::string& path) {
     return ::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(dir));
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
@@ -61,7 +61,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -73,21 +73,6 @@ std::int64_t FileSize(const std::string& path) {
 
 std::string LastErrorText() {
     return ErrnoText(errno);
-}
-
-std::string IncludeTrailingPathDelimiter(const std::string& path) {
-    if (!path.empty() && path.back() == kPathDelim) return path;
-    return path + kPathDelim;
-}
-
-std::string ExtractFilePath(const std::string& path) {
-    const auto slash = path.find_last_of(kPathDelim);
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string ExtractFileName(const std::string& path) {
-    const auto slash = path.find_last_of(kPathDelim);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string ApplicationExeName() {
@@ -121,8 +106,8 @@ FileStream::FileStream(const std::string& path, OpenMode mode, ShareMode share) 
     const bool creating = mode == OpenMode::Create || mode == OpenMode::CreateNew;
     auto fail = [&](int code) {
         const std::string text = ErrnoText(code);
-        if (creating) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
-        throw EFOpenError("Cannot open file \"" + path + "\". " + text);
+        if (creating) throw EFCreateError("Cannot create file \"" + path + "\". " + text, code);
+        throw EFOpenError("Cannot open file \"" + path + "\". " + text, code);
     };
     const int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) fail(errno);
@@ -170,7 +155,7 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) {
         const ssize_t n = ::read(FdOf(handle_), buffer, count);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR)
-            throw EInOutError("Read error on \"" + path_ + "\". " + ErrnoText(errno));
+            throw EInOutError("Read error on \"" + path_ + "\". " + ErrnoText(errno), errno);
     }
 }
 
@@ -180,7 +165,7 @@ void FileStream::Write(const void* buffer, std::size_t count) {
         const ssize_t n = ::write(FdOf(handle_), p, count);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw EInOutError("Write error on \"" + path_ + "\". " + ErrnoText(errno));
+            throw EInOutError("Write error on \"" + path_ + "\". " + ErrnoText(errno), errno);
         }
         p += n;
         count -= static_cast<std::size_t>(n);
@@ -192,7 +177,7 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
                        : origin == SeekOrigin::Current ? SEEK_CUR
                                                        : SEEK_END;
     const off_t pos = ::lseek(FdOf(handle_), static_cast<off_t>(offset), whence);
-    if (pos < 0) throw EInOutError("Seek error on \"" + path_ + "\". " + ErrnoText(errno));
+    if (pos < 0) throw EInOutError("Seek error on \"" + path_ + "\". " + ErrnoText(errno), errno);
     return pos;
 }
 
@@ -208,12 +193,12 @@ std::int64_t FileStream::Size() const {
 
 void FileStream::SetSize(std::int64_t size) {
     if (::ftruncate(FdOf(handle_), static_cast<off_t>(size)) != 0)
-        throw EInOutError("Cannot set the size of \"" + path_ + "\". " + ErrnoText(errno));
+        throw EInOutError("Cannot set the size of \"" + path_ + "\". " + ErrnoText(errno), errno);
 }
 
 void FileStream::Flush() {
     if (::fsync(FdOf(handle_)) != 0 && errno != EINVAL)
-        throw EInOutError("Flush error on \"" + path_ + "\". " + ErrnoText(errno));
+        throw EInOutError("Flush error on \"" + path_ + "\". " + ErrnoText(errno), errno);
 }
 
 }  // namespace platform::fs

@@ -1,13 +1,19 @@
 // POSIX sockets behind the portable socket interface.
 #include "platform/net.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -32,84 +38,84 @@ int ToWinsockError(int e) {
         case 0:
             return 0;
         case EINTR:
-            return WSAEINTR;
+            return wsaEINTR;
         case EBADF:
-            return WSAEBADF;
+            return wsaEBADF;
         case EACCES:
-            return WSAEACCES;
+            return wsaEACCES;
         case EFAULT:
-            return WSAEFAULT;
+            return wsaEFAULT;
         case EINVAL:
-            return WSAEINVAL;
+            return wsaEINVAL;
         case EMFILE:
-            return WSAEMFILE;
+            return wsaEMFILE;
 #if EAGAIN != EWOULDBLOCK
         case EAGAIN:
 #endif
         case EWOULDBLOCK:
-            return WSAEWOULDBLOCK;
+            return wsaEWOULDBLOCK;
         case EINPROGRESS:
-            return WSAEINPROGRESS;
+            return wsaEINPROGRESS;
         case EALREADY:
-            return WSAEALREADY;
+            return wsaEALREADY;
         case ENOTSOCK:
-            return WSAENOTSOCK;
+            return wsaENOTSOCK;
         case EDESTADDRREQ:
-            return WSAEDESTADDRREQ;
+            return wsaEDESTADDRREQ;
         case EMSGSIZE:
-            return WSAEMSGSIZE;
+            return wsaEMSGSIZE;
         case EPROTOTYPE:
-            return WSAEPROTOTYPE;
+            return wsaEPROTOTYPE;
         case ENOPROTOOPT:
-            return WSAENOPROTOOPT;
+            return wsaENOPROTOOPT;
         case EPROTONOSUPPORT:
-            return WSAEPROTONOSUPPORT;
+            return wsaEPROTONOSUPPORT;
         case ESOCKTNOSUPPORT:
-            return WSAESOCKTNOSUPPORT;
+            return wsaESOCKTNOSUPPORT;
         case EOPNOTSUPP:
-            return WSAEOPNOTSUPP;
+            return wsaEOPNOTSUPP;
         case EPFNOSUPPORT:
-            return WSAEPFNOSUPPORT;
+            return wsaEPFNOSUPPORT;
         case EAFNOSUPPORT:
-            return WSAEAFNOSUPPORT;
+            return wsaEAFNOSUPPORT;
         case EADDRINUSE:
-            return WSAEADDRINUSE;
+            return wsaEADDRINUSE;
         case EADDRNOTAVAIL:
-            return WSAEADDRNOTAVAIL;
+            return wsaEADDRNOTAVAIL;
         case ENETDOWN:
-            return WSAENETDOWN;
+            return wsaENETDOWN;
         case ENETUNREACH:
-            return WSAENETUNREACH;
+            return wsaENETUNREACH;
         case ENETRESET:
-            return WSAENETRESET;
+            return wsaENETRESET;
         case ECONNABORTED:
-            return WSAECONNABORTED;
+            return wsaECONNABORTED;
         case EPIPE:
         case ECONNRESET:
-            return WSAECONNRESET;
+            return wsaECONNRESET;
         case ENOBUFS:
         case ENOMEM:
-            return WSAENOBUFS;
+            return wsaENOBUFS;
         case EISCONN:
-            return WSAEISCONN;
+            return wsaEISCONN;
         case ENOTCONN:
-            return WSAENOTCONN;
+            return wsaENOTCONN;
         case ESHUTDOWN:
-            return WSAESHUTDOWN;
+            return wsaESHUTDOWN;
         case ETOOMANYREFS:
-            return WSAETOOMANYREFS;
+            return wsaETOOMANYREFS;
         case ETIMEDOUT:
-            return WSAETIMEDOUT;
+            return wsaETIMEDOUT;
         case ECONNREFUSED:
-            return WSAECONNREFUSED;
+            return wsaECONNREFUSED;
         case ELOOP:
-            return WSAELOOP;
+            return wsaELOOP;
         case ENAMETOOLONG:
-            return WSAENAMETOOLONG;
+            return wsaENAMETOOLONG;
         case EHOSTDOWN:
-            return WSAEHOSTDOWN;
+            return wsaEHOSTDOWN;
         case EHOSTUNREACH:
-            return WSAEHOSTUNREACH;
+            return wsaEHOSTUNREACH;
         default:
             return e;
     }
@@ -120,27 +126,35 @@ int ResolveErrorToWinsock(int gaiError) {
         case 0:
             return 0;
         case EAI_AGAIN:
-            return WSATRY_AGAIN;
+            return wsaTRY_AGAIN;
         case EAI_FAIL:
-            return WSANO_RECOVERY;
+            return wsaNO_RECOVERY;
         case EAI_FAMILY:
-            return WSAEAFNOSUPPORT;
+            return wsaEAFNOSUPPORT;
         case EAI_MEMORY:
-            return WSAENOBUFS;
+            return wsaENOBUFS;
         case EAI_SERVICE:
-            return WSATYPE_NOT_FOUND;
+            return wsaTYPE_NOT_FOUND;
         case EAI_SOCKTYPE:
-            return WSAESOCKTNOSUPPORT;
+            return wsaESOCKTNOSUPPORT;
         case EAI_SYSTEM:
             return ToWinsockError(errno);
         case EAI_NONAME:
         default:
-            return WSAHOST_NOT_FOUND;
+            return wsaHOST_NOT_FOUND;
     }
 }
 
 std::string ErrorText(int platformError) {
     return std::strerror(platformError);
+}
+
+int TimedOutError() {
+    return ETIMEDOUT;
+}
+
+int NotSupportedError() {
+    return EOPNOTSUPP;
 }
 
 int CloseSocket(socket_t s) {
@@ -257,6 +271,149 @@ int SetTimeoutOption(socket_t s, bool receive, int timeoutMs) {
     tv.tv_sec = timeoutMs / 1000;
     tv.tv_usec = (timeoutMs % 1000) * 1000;
     return ::setsockopt(s, SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+// --- Addresses of either family ---
+
+namespace {
+
+static_assert(sizeof(SocketAddress::storage) >= sizeof(sockaddr_storage));
+
+const sockaddr* AsSockaddr(const SocketAddress& a) {
+    return reinterpret_cast<const sockaddr*>(a.storage);
+}
+sockaddr* AsSockaddr(SocketAddress& a) {
+    return reinterpret_cast<sockaddr*>(a.storage);
+}
+socklen_t LengthOf(const SocketAddress& a) {
+    return AsSockaddr(a)->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+int ToAf(AddressFamily family) {
+    return family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
+}
+
+}  // namespace
+
+AddressFamily FamilyOf(const SocketAddress& address) {
+    switch (AsSockaddr(address)->sa_family) {
+        case AF_INET:
+            return AddressFamily::IPv4;
+        case AF_INET6:
+            return AddressFamily::IPv6;
+        default:
+            return AddressFamily::None;
+    }
+}
+
+std::string NumericHost(const SocketAddress& address) {
+    if (FamilyOf(address) == AddressFamily::None) return std::string();
+    char host[NI_MAXHOST] = "";
+    if (::getnameinfo(AsSockaddr(address), LengthOf(address), host, sizeof host, nullptr, 0,
+                      NI_NUMERICHOST) != 0)
+        return std::string();
+    return host;
+}
+
+int PortOf(const SocketAddress& address) {
+    switch (FamilyOf(address)) {
+        case AddressFamily::IPv4:
+            return ntohs(reinterpret_cast<const sockaddr_in*>(address.storage)->sin_port);
+        case AddressFamily::IPv6:
+            return ntohs(reinterpret_cast<const sockaddr_in6*>(address.storage)->sin6_port);
+        default:
+            return 0;
+    }
+}
+
+int ResolveAddress(const std::string& host, const std::string& port, AddressFamily family,
+                   bool passive, SocketAddress& address) {
+    address = SocketAddress{};
+    addrinfo hints{};
+    hints.ai_family = ToAf(family);
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    if (host.empty() && passive) hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const int rc =
+        ::getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found);
+    if (rc == 0 && found != nullptr)
+        std::memcpy(address.storage, found->ai_addr,
+                    std::min<std::size_t>(found->ai_addrlen, sizeof address.storage));
+    if (found != nullptr) ::freeaddrinfo(found);
+    return rc;
+}
+
+socket_t CreateTcpSocket(AddressFamily family) {
+    return ::socket(ToAf(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
+
+int Bind(socket_t s, const SocketAddress& address) {
+    return ::bind(s, AsSockaddr(address), LengthOf(address));
+}
+
+int Connect(socket_t s, const SocketAddress& address) {
+    return ::connect(s, AsSockaddr(address), LengthOf(address));
+}
+
+int LocalAddress(socket_t s, SocketAddress& address) {
+    address = SocketAddress{};
+    socklen_t len = sizeof address.storage;
+    return ::getsockname(s, AsSockaddr(address), &len);
+}
+
+int PeerAddress(socket_t s, SocketAddress& address) {
+    address = SocketAddress{};
+    socklen_t len = sizeof address.storage;
+    return ::getpeername(s, AsSockaddr(address), &len);
+}
+
+namespace {
+
+// The level and name of an option for the socket's family.
+std::pair<int, int> OptionName(SocketOption option, bool ipv6) {
+    switch (option) {
+        case SocketOption::Linger:
+            return {SOL_SOCKET, SO_LINGER};
+        case SocketOption::RecvBuffer:
+            return {SOL_SOCKET, SO_RCVBUF};
+        case SocketOption::SendBuffer:
+            return {SOL_SOCKET, SO_SNDBUF};
+        case SocketOption::ReuseAddress:
+            return {SOL_SOCKET, SO_REUSEADDR};
+        case SocketOption::Broadcast:
+            return {SOL_SOCKET, SO_BROADCAST};
+        case SocketOption::Ttl:
+            return ipv6 ? std::pair{IPPROTO_IPV6, IPV6_UNICAST_HOPS} : std::pair{IPPROTO_IP, IP_TTL};
+        case SocketOption::MulticastTtl:
+            return ipv6 ? std::pair{IPPROTO_IPV6, IPV6_MULTICAST_HOPS}
+                        : std::pair{IPPROTO_IP, IP_MULTICAST_TTL};
+        case SocketOption::MulticastLoop:
+            return ipv6 ? std::pair{IPPROTO_IPV6, IPV6_MULTICAST_LOOP}
+                        : std::pair{IPPROTO_IP, IP_MULTICAST_LOOP};
+    }
+    return {SOL_SOCKET, 0};
+}
+
+}  // namespace
+
+int SetSocketOption(socket_t s, SocketOption option, bool ipv6, bool enabled, int value) {
+    const auto [level, name] = OptionName(option, ipv6);
+    if (option == SocketOption::Linger) {
+        linger l{};
+        l.l_onoff = enabled ? 1 : 0;
+        l.l_linger = value;
+        return ::setsockopt(s, level, name, &l, sizeof l);
+    }
+    const bool flag = option == SocketOption::ReuseAddress || option == SocketOption::Broadcast ||
+                      option == SocketOption::MulticastLoop;
+    const int v = flag ? (enabled ? 1 : 0) : value;
+    return ::setsockopt(s, level, name, &v, sizeof v);
+}
+
+int GetSocketOption(socket_t s, SocketOption option, int& value) {
+    const auto [level, name] = OptionName(option, false);
+    socklen_t len = sizeof value;
+    return ::getsockopt(s, level, name, &value, &len);
 }
 
 }  // namespace platform::net

@@ -1,0 +1,89 @@
+#include "testsupport/WineSession.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+namespace testsupport {
+
+namespace {
+
+// A display number no X server uses.
+int FreeDisplay() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int n = 100 + static_cast<int>(random() % 800);
+        const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        if (!PathExists(lock) && !PathExists(socket)) return n;
+    }
+    throw std::runtime_error("no free X display");
+}
+
+}  // namespace
+
+WineSession::WineSession(std::string windowsBuildDir)
+    : buildDir_(std::move(windowsBuildDir)), prefix_(std::make_unique<TempDir>("travik-wine")) {
+    const int n = FreeDisplay();
+    display_ = ":" + std::to_string(n);
+    xvfb_ = std::make_unique<Process>(Process::Options{
+        .argv = {"Xvfb", display_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        .captureOutput = false});
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    for (int i = 0; i < 200 && !PathExists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (!PathExists(socket)) throw std::runtime_error("Xvfb did not start on " + display_);
+    const ProcessResult boot = Run(Options("", {}), std::chrono::minutes(3));
+    if (boot.exitStatus != 0)
+        throw std::runtime_error("wineboot failed: " + boot.out + boot.err);
+}
+
+WineSession::~WineSession() {
+    // Ends every program of the prefix before its folder goes.
+    Process::Options kill = Options("", {});
+    kill.argv = {"wineserver", "-k"};
+    Run(kill, std::chrono::seconds(30));
+    Process::Options wait = Options("", {});
+    wait.argv = {"wineserver", "-w"};
+    Run(wait, std::chrono::seconds(30));
+}
+
+std::string WineSession::WindowsPath(const std::string& hostPath) {
+    std::string path = "Z:" + hostPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+Process::Options WineSession::Options(const std::string& exe, const std::vector<std::string>& args,
+                                      const std::map<std::string, std::string>& env,
+                                      const std::string& cwd) const {
+    Process::Options o;
+    // An empty program makes the prefix (the first start does that anyway).
+    o.argv = exe.empty() ? std::vector<std::string>{"wineboot", "-i"}
+                         : std::vector<std::string>{"wine", exe};
+    o.argv.insert(o.argv.end(), args.begin(), args.end());
+    o.env = {{"WINEPREFIX", prefix_->path()},
+             {"WINEDEBUG", "-all"},
+             {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+             {"DISPLAY", display_}};
+    for (const auto& [k, v] : env) o.env[k] = v;
+    o.cwd = cwd;
+    return o;
+}
+
+ProcessResult WineSession::User(const std::vector<std::string>& args,
+                                std::chrono::milliseconds timeout) const {
+    return Run(Options(buildDir_ + "/travik-user.exe", args), timeout);
+}
+
+void WineSession::Screenshot(const std::string& pngPath) const {
+    Process::Options o = Options("", {});
+    o.argv = {"import", "-window", "root", pngPath};
+    Run(o, std::chrono::seconds(30));
+}
+
+}  // namespace testsupport
