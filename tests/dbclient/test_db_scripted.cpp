@@ -167,7 +167,8 @@ TEST(DbScripted, ExecSqlSendsTheTextByteForByte) {
     q.ExecSQL();
     EXPECT_EQ(server.Statements(),
               (std::vector<std::string>{
-                  replace, "UPDATE t SET a = 1\r\nWHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'"}));
+                  replace + "\r\n",
+                  "UPDATE t SET a = 1\r\nWHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'\r\n"}));
     EXPECT_EQ(c->GetServerVersion(), 50173);
 }
 
@@ -186,7 +187,7 @@ TEST(DbScripted, OldServerGetsTheTableNameWithoutBackquotes) {
     q.SetRequestLive(true);
     q.Open();
     EXPECT_EQ(server.Statements(),
-              (std::vector<std::string>{"SELECT id FROM versao", "SHOW INDEX FROM versao"}));
+              (std::vector<std::string>{"SELECT id FROM versao\r\n", "SHOW INDEX FROM versao"}));
     EXPECT_TRUE(q.CanModify());
     EXPECT_EQ(q.FieldByName("id").DataType(), ftAutoInc);
     EXPECT_FALSE(q.FieldByName("id").Required());
@@ -213,7 +214,7 @@ TEST(DbScripted, EnumColumnsAndDefaultsComeFromOneDescribe) {
     q.SetRequestLive(true);
     q.Open();
     EXPECT_EQ(server.Statements(),
-              (std::vector<std::string>{"SELECT ativo, nome, tipo FROM versao",
+              (std::vector<std::string>{"SELECT ativo, nome, tipo FROM versao\r\n",
                                         "SHOW INDEX FROM `versao`", "DESCRIBE versao"}));
     EXPECT_EQ(q.FieldByName("ativo").DataType(), ftBoolean);
     EXPECT_EQ(q.FieldByName("ativo").AsString(), "True");
