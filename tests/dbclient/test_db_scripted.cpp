@@ -10,6 +10,8 @@
 #include "dbclient/DbConnection.h"
 #include "dbclient/DbErrors.h"
 #include "dbclient/DbQuery.h"
+#include "dbclient/MysqlClient.h"
+#include "dbclient/MysqlResult.h"
 #include "dbclient/MysqlFieldDef.h"
 #include "testsupport/ScriptedServer.h"
 
@@ -255,4 +257,23 @@ TEST(DbScripted, FailingDescribeIsIgnoredFailingShowIndexIsNot) {
     }
     EXPECT_FALSE(q.Active());
     EXPECT_EQ(c->RefCount(), 0);
+}
+
+TEST(DbScripted, TimeValuesOfAnyLengthSortInADefinedOrder) {
+    const std::string huge = "99999999999999999999";  // twenty digits
+    FakeMysql server("5.1.73", [&](const std::string&) {
+        return ResultSet({{"t", FIELD_TYPE_TIME}},
+                         {{huge}, {"12:00:00"}, {"-" + huge + ":00:00"}, {"-01:00:00"}, {huge}});
+    });
+    TMysqlClient client;
+    ASSERT_TRUE(client.connect("127.0.0.1", "u", "", "", static_cast<std::uint32_t>(server.port()),
+                               "", true, 0));
+    bool ok = false;
+    auto r = client.query("SELECT t FROM versao", true, ok);
+    ASSERT_TRUE(ok && r);
+    r->SortBy({0});
+    std::vector<std::string> sorted;
+    for (r->First(); !r->Eof(); r->Next()) sorted.push_back(r->FieldValue(0));
+    EXPECT_EQ(sorted, (std::vector<std::string>{"-" + huge + ":00:00", "-01:00:00", "12:00:00",
+                                                huge, huge}));
 }
