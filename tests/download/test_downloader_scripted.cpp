@@ -418,8 +418,11 @@ TEST(DownloadNames, RedirectLocationsResolveAgainstTheRequestedUrl) {
 TEST(DownloadNames, OnlyPlainNamesAreFileNames) {
     EXPECT_TRUE(IsPlainFileName("setup.exe"));
     EXPECT_TRUE(IsPlainFileName("Pacote 2.0 (final).zip"));
+    // Dots inside a name are part of it.
+    EXPECT_TRUE(IsPlainFileName("app..zip"));
+    EXPECT_TRUE(IsPlainFileName("..x"));
     for (const std::string& bad : std::vector<std::string>{"", ".", "..", "a/b", "a\\b", "c:x",
-                                                           "..x", "a\nb", std::string("a\0b", 3)})
+                                                           "a\nb", std::string("a\0b", 3)})
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
 
