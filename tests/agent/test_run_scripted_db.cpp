@@ -1,0 +1,61 @@
+// The agent against scripted database servers, for what a real MariaDB will not show
+// on demand: the statements' bytes on the wire.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AgentRun.h"
+#include "testsupport/ScriptedMysql.h"
+
+using namespace std::chrono_literals;
+using agenttest::AgentFolder;
+using testsupport::mysql::Col;
+using testsupport::mysql::LE;
+using testsupport::mysql::Ok;
+using testsupport::mysql::Packet;
+using testsupport::mysql::ScriptedMysql;
+
+namespace {
+
+const std::vector<std::string> kArgs = {"2000100000015", "2.1.0.15", "10", "100", "p"};
+
+// An update database with no newer version.
+std::string Answer(const std::string& statement) {
+    if (statement.rfind("SHOW INDEX", 0) == 0) return testsupport::mysql::IndexResult({});
+    if (statement.rfind("SELECT", 0) == 0)
+        return testsupport::mysql::ResultSet({{"id"},
+                                              {"link_sistema"},
+                                              {"md5_arquivo"},
+                                              {"nome_versao"},
+                                              {"vl_versao", 253, 40, 0, ""}},
+                                             {});
+    return Packet(1, Ok());
+}
+
+// What a server with no free connection sends instead of its greeting.
+const std::string kTooManyConnections = Packet(0, "\xff" + LE(1040, 2) + "Too many connections");
+
+}  // namespace
+
+TEST(ScriptedDatabase, StatementsEndWithCrLfOnTheWire) {
+    ScriptedMysql db(Answer);
+    AgentFolder agent;
+    const auto r = agent.Run(kArgs, db.port());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto statements = db.Statements();
+    ASSERT_EQ(statements.size(), 5u);
+    EXPECT_EQ(statements[0].rfind("REPLACE INTO controle_versao (", 0), 0u);
+    EXPECT_TRUE(statements[0].ends_with("\", 10, now()); \r\n")) << statements[0];
+    const std::string select =
+        "SELECT *,CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0)) "
+        "vl_versao FROM versao WHERE id_sistema = 10 AND "
+        "CAST(CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0))AS SIGNED) > "
+        "2000100000015 AND codigo_cliente = ";
+    EXPECT_EQ(statements[1], select + "0  ORDER BY id DESC \r\n");
+    EXPECT_EQ(statements[2], "SHOW INDEX FROM `versao`");
+    EXPECT_EQ(statements[3], select + "100 ORDER BY id ASC \r\n");
+}
