@@ -8,6 +8,9 @@ namespace agent {
 
 // TRAVIK_START_DELAY_MS, default 5000.
 unsigned StartDelayMilliseconds();
+// TRAVIK_DB_TIMEOUT_MS: how long one read or write of the database connection may wait,
+// default 60000.
+unsigned DatabaseTimeoutMilliseconds();
 
 struct DatabaseAddress {
     std::string host;

@@ -32,6 +32,8 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
     connection.SetUserName(kUserName);
     connection.SetUserPassword(kUserPassword);
     connection.SetPort(static_cast<std::uint32_t>(address.port));
+    // A server that stops answering ends the run with the lost-connection error.
+    connection.SetReadWriteTimeout(DatabaseTimeoutMilliseconds());
     connection.SetConnected(true);
     if (!connection.Connected()) return;
 

@@ -1,5 +1,6 @@
 // The agent against scripted database servers, for what a real MariaDB will not show
-// on demand: the statements' bytes on the wire.
+// on demand: the statements' bytes on the wire, a server that stops answering, a server
+// too busy to take the login.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -58,4 +59,25 @@ TEST(ScriptedDatabase, StatementsEndWithCrLfOnTheWire) {
     EXPECT_EQ(statements[1], select + "0  ORDER BY id DESC \r\n");
     EXPECT_EQ(statements[2], "SHOW INDEX FROM `versao`");
     EXPECT_EQ(statements[3], select + "100 ORDER BY id ASC \r\n");
+}
+
+TEST(ScriptedDatabase, AServerThatStopsAnsweringEndsTheRunWithTheLostConnection) {
+    // Silent after the greeting (the login gets no answer), and after the REPLACE.
+    for (const bool afterReplace : {false, true}) {
+        SCOPED_TRACE(afterReplace ? "after the REPLACE" : "after the greeting");
+        ScriptedMysql db(
+            {.loginAnswer = [&](int) { return afterReplace ? Packet(2, Ok()) : std::string(); }},
+            [](const std::string& statement) {
+                return statement.rfind("REPLACE", 0) == 0 ? std::string() : Answer(statement);
+            });
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port(), {{"TRAVIK_DB_TIMEOUT_MS", "300"}});
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err,
+                  "MySQL Error Code: (2013)\r\nLost connection to MySQL server during query.\n");
+        EXPECT_LT(r.elapsed, 20s);
+        for (const auto& statement : db.Statements())
+            EXPECT_EQ(statement.rfind("REPLACE", 0), 0u) << statement;
+    }
 }
