@@ -15,6 +15,7 @@ namespace {
 
 constexpr unsigned kDefaultStartDelay = 5000;
 constexpr unsigned kDefaultDatabaseTimeout = 60000;
+constexpr unsigned kDefaultRetryWait = 8000;
 
 bool ParseUnsigned(const std::string& text, unsigned long& value) {
     const char* end = text.data() + text.size();
@@ -45,6 +46,10 @@ unsigned StartDelayMilliseconds() {
 
 unsigned DatabaseTimeoutMilliseconds() {
     return MillisecondsSetting("TRAVIK_DB_TIMEOUT_MS", kDefaultDatabaseTimeout);
+}
+
+unsigned DatabaseRetryWaitMilliseconds() {
+    return MillisecondsSetting("TRAVIK_DB_RETRY_WAIT_MS", kDefaultRetryWait);
 }
 
 DatabaseAddress ParseDatabaseAddress(const std::string& text) {

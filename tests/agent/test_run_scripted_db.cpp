@@ -81,3 +81,60 @@ TEST(ScriptedDatabase, AServerThatStopsAnsweringEndsTheRunWithTheLostConnection)
             EXPECT_EQ(statement.rfind("REPLACE", 0), 0u) << statement;
     }
 }
+
+TEST(ScriptedDatabase, ABusyServerIsTriedAgainAtMostFourTimes) {
+    const std::map<std::string, std::string> shortWaits = {{"TRAVIK_DB_RETRY_WAIT_MS", "400"}};
+    {
+        // Refused twice before the greeting, then the run goes on as usual.
+        ScriptedMysql db({.refuse = [](int index) { return index < 2 ? kTooManyConnections : ""; }},
+                         Answer);
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port(), shortWaits);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(db.connections(), 3);
+        EXPECT_EQ(db.logins(), 1);
+        const auto statements = db.Statements();
+        ASSERT_EQ(statements.size(), 5u);
+        EXPECT_EQ(statements[0].rfind("REPLACE", 0), 0u);
+    }
+    {
+        // The user's connections are all taken on every login: four logins, then the box.
+        ScriptedMysql db(
+            {.loginAnswer =
+                 [](int) {
+                     return Packet(2, testsupport::mysql::Error(1203,
+                                                                "User atualizacaodb already has "
+                                                                "more than 'max_user_connections' "
+                                                                "active connections"));
+                 }},
+            Answer);
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port(), shortWaits);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err,
+                  "MySQL Error Code: (1203)\r\nUser atualizacaodb already has more than "
+                  "'max_user_connections' active connections.\n");
+        EXPECT_EQ(db.logins(), 4);
+        EXPECT_TRUE(db.Statements().empty());
+    }
+}
+
+TEST(ScriptedDatabase, FecharDuringTheWaitEndsTheAgentAtOnce) {
+    ScriptedMysql db({.refuse = [](int) { return kTooManyConnections; }}, Answer);
+    AgentFolder agent;
+    testsupport::Process run(
+        agent.Options(kArgs, db.port(), {{"TRAVIK_DB_RETRY_WAIT_MS", "60000"}}));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (db.connections() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(db.connections(), 1);
+    std::this_thread::sleep_for(300ms);  // the refusal has arrived: the agent waits
+    const auto sent = std::chrono::steady_clock::now();
+    run.Signal(SIGTERM);
+    const auto r = run.Wait(20s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(db.connections(), 1);
+}
