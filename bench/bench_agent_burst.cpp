@@ -64,8 +64,8 @@ void BM_AgentBurst(benchmark::State& state) {
     const std::string md5 = testsupport::Run({.argv = {"md5sum", www / kName}}).out.substr(0, 32);
     testsupport::NginxServer web(www.path());
     testsupport::MariaDbServer db(testsupport::MariaDbServer::Options{
-        .initSql = bench::UpdateDatabaseWithOneVersion(web.url(std::string("/") + kName), md5,
-                                                       kName),
+        .initSql =
+            bench::UpdateDatabaseWithOneVersion(web.url(std::string("/") + kName), md5, kName),
         .generalLog = false});
 
     const int n = AgentCount();
@@ -90,8 +90,8 @@ void BM_AgentBurst(benchmark::State& state) {
             a.pid = ::fork();
             if (a.pid == 0) {
                 const int devnull = ::open("/dev/null", O_RDWR);
-                const int err = ::open((a.folder + "/stderr").c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                const int err =
+                    ::open((a.folder + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 ::dup2(devnull, 0);
                 ::dup2(devnull, 1);
                 ::dup2(err, 2);

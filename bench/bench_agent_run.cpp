@@ -48,8 +48,8 @@ struct Servers {
         md5 = testsupport::Run({.argv = {"md5sum", www / kName}}).out.substr(0, 32);
         web = std::make_unique<testsupport::NginxServer>(www.path());
         db = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
-            .initSql = bench::UpdateDatabaseWithOneVersion(web->url(std::string("/") + kName), md5,
-                                                           kName),
+            .initSql =
+                bench::UpdateDatabaseWithOneVersion(web->url(std::string("/") + kName), md5, kName),
             .generalLog = false});
     }
 };

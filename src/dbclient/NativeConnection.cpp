@@ -69,9 +69,8 @@ void TNativeConnection::ReadOptions(const TStringList& params) {
     FDBOptions.Host = params.Values("Host");
     if (FDBOptions.Host.empty()) FDBOptions.Host = "localhost";
     FDBOptions.TimeOut = static_cast<int>(StrToIntDef(params.Values("TIMEOUT"), 30));
-    FDBOptions.ReadWriteTimeout =
-        static_cast<int>(std::clamp<long long>(StrToIntDef(params.Values("ReadWriteTimeout"), 0),
-                                               0, INT_MAX));
+    FDBOptions.ReadWriteTimeout = static_cast<int>(
+        std::clamp<long long>(StrToIntDef(params.Values("ReadWriteTimeout"), 0), 0, INT_MAX));
     FDBOptions.MaxAllowedPacketSize =
         static_cast<std::uint32_t>(StrToIntDef(params.Values("MaxAllowedPackedSize"), 16)) << 20;
 }

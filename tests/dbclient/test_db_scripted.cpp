@@ -11,8 +11,8 @@
 #include "dbclient/DbErrors.h"
 #include "dbclient/DbQuery.h"
 #include "dbclient/MysqlClient.h"
-#include "dbclient/MysqlResult.h"
 #include "dbclient/MysqlFieldDef.h"
+#include "dbclient/MysqlResult.h"
 #include "testsupport/ScriptedMysql.h"
 
 using namespace dbclient;
@@ -54,10 +54,10 @@ TEST(DbScripted, ExecSqlSendsTheTextByteForByte) {
     q.SQL().Add("UPDATE t SET a = 1");
     q.SQL().Add("WHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'");
     q.ExecSQL();
-    EXPECT_EQ(server.Statements(),
-              (std::vector<std::string>{
-                  replace + "\r\n",
-                  "UPDATE t SET a = 1\r\nWHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'\r\n"}));
+    EXPECT_EQ(
+        server.Statements(),
+        (std::vector<std::string>{
+            replace + "\r\n", "UPDATE t SET a = 1\r\nWHERE b = 'Atualiza\xc3\xa7\xc3\xa3o'\r\n"}));
     EXPECT_EQ(c->GetServerVersion(), 50173);
 }
 
