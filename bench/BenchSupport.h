@@ -1,8 +1,20 @@
-// Shared by the database benchmarks: the million-row statement and the process's memory.
+// Shared by the benchmarks: the million-row statement, the process's memory, and the
+// package and update database of the agent runs.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
+
+#ifndef TRAVIK_SOURCE_DIR
+// The project's folder, from this file's own path (bench/ lies directly below it).
+#define TRAVIK_SOURCE_DIR (std::filesystem::path(__FILE__).parent_path().parent_path().string())
+#endif
 
 namespace bench {
 
@@ -21,6 +33,37 @@ inline long StatusKiB(const char* key) {
     while (std::getline(status, line))
         if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
     return -1;
+}
+
+// A package that does not compress to nothing: a cheap pseudo-random stream.
+inline void WritePackage(const std::string& path, std::size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::vector<std::uint64_t> block(1 << 16);
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (std::size_t written = 0; written < size; written += block.size() * 8) {
+        for (auto& v : block) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            v = x;
+        }
+        std::fwrite(block.data(), 1, std::min(size - written, block.size() * 8), f);
+    }
+    std::fclose(f);
+}
+
+// The update database's schema with one general version 9.0.0.0 of system 1: the init
+// statements of a MariaDbServer for the agent runs.
+inline std::string UpdateDatabaseWithOneVersion(const std::string& link, const std::string& md5,
+                                                const std::string& name) {
+    std::ifstream schema(std::string(TRAVIK_SOURCE_DIR) + "/db/schema.sql");
+    const std::string text((std::istreambuf_iterator<char>(schema)),
+                           std::istreambuf_iterator<char>());
+    return text +
+           "\nINSERT INTO atualizacaodb.versao (id_sistema, codigo_cliente, v_major, v_minor, "
+           "v_release, v_build, link_sistema, md5_arquivo, nome_versao) VALUES (1, 0, 9, 0, 0, 0, "
+           "'" +
+           link + "', '" + md5 + "', '" + name + "');\n";
 }
 
 }  // namespace bench

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "support/MD5Hasher.h"
 #include "testsupport/testsupport.h"
 
@@ -35,11 +36,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kPackageSize = 256u << 20;
 constexpr const char* kName = "pacote-256.bin";
 
-#ifndef TRAVIK_SOURCE_DIR
-// The project's folder, from this file's own path (bench/ lies directly below it).
-#define TRAVIK_SOURCE_DIR (std::filesystem::path(__FILE__).parent_path().parent_path().string())
-#endif
-
 // The servers and the package, made once and removed when the program ends.
 struct Servers {
     testsupport::TempDir www{"travik-bench-www"};
@@ -48,33 +44,13 @@ struct Servers {
     std::string md5;
 
     Servers() {
-        {
-            // A package that does not compress to nothing: a cheap pseudo-random stream.
-            std::FILE* f = std::fopen((www / kName).c_str(), "wb");
-            std::vector<std::uint64_t> block(1 << 16);
-            std::uint64_t x = 0x9E3779B97F4A7C15ull;
-            for (std::size_t written = 0; written < kPackageSize; written += block.size() * 8) {
-                for (auto& v : block) {
-                    x ^= x << 13;
-                    x ^= x >> 7;
-                    x ^= x << 17;
-                    v = x;
-                }
-                std::fwrite(block.data(), 8, block.size(), f);
-            }
-            std::fclose(f);
-        }
+        bench::WritePackage(www / kName, kPackageSize);
         md5 = testsupport::Run({.argv = {"md5sum", www / kName}}).out.substr(0, 32);
         web = std::make_unique<testsupport::NginxServer>(www.path());
-        const std::string schema =
-            testsupport::ReadFile(std::string(TRAVIK_SOURCE_DIR) + "/db/schema.sql");
-        const std::string row =
-            "INSERT INTO atualizacaodb.versao (id_sistema, codigo_cliente, v_major, v_minor, "
-            "v_release, "
-            "v_build, link_sistema, md5_arquivo, nome_versao) VALUES (1, 0, 9, 0, 0, 0, '" +
-            web->url(std::string("/") + kName) + "', '" + md5 + "', '" + kName + "');\n";
         db = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
-            .initSql = schema + "\n" + row, .generalLog = false});
+            .initSql =
+                bench::UpdateDatabaseWithOneVersion(web->url(std::string("/") + kName), md5, kName),
+            .generalLog = false});
     }
 };
 

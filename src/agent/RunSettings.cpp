@@ -14,11 +14,22 @@ namespace agent {
 namespace {
 
 constexpr unsigned kDefaultStartDelay = 5000;
+constexpr unsigned kDefaultDatabaseTimeout = 60000;
+constexpr unsigned kDefaultRetryWait = 8000;
 
 bool ParseUnsigned(const std::string& text, unsigned long& value) {
     const char* end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, value);
     return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+// A positive number of milliseconds of at most a day from the environment, else the default.
+unsigned MillisecondsSetting(const char* name, unsigned fallback) {
+    const auto text = platform::EnvironmentVariable(name);
+    unsigned long value = 0;
+    if (!text || !ParseUnsigned(*text, value) || value == 0 || value > 24UL * 3600 * 1000)
+        return fallback;
+    return static_cast<unsigned>(value);
 }
 
 }  // namespace
@@ -31,6 +42,14 @@ unsigned StartDelayMilliseconds() {
     // A timer with interval 0 never fires; 0 asks for the run at once, which the
     // shortest interval gives.
     return value == 0 ? 1u : static_cast<unsigned>(value);
+}
+
+unsigned DatabaseTimeoutMilliseconds() {
+    return MillisecondsSetting("TRAVIK_DB_TIMEOUT_MS", kDefaultDatabaseTimeout);
+}
+
+unsigned DatabaseRetryWaitMilliseconds() {
+    return MillisecondsSetting("TRAVIK_DB_RETRY_WAIT_MS", kDefaultRetryWait);
 }
 
 DatabaseAddress ParseDatabaseAddress(const std::string& text) {

@@ -8,6 +8,12 @@ namespace agent {
 
 // TRAVIK_START_DELAY_MS, default 5000.
 unsigned StartDelayMilliseconds();
+// TRAVIK_DB_TIMEOUT_MS: how long one read or write of the database connection may wait,
+// default 60000.
+unsigned DatabaseTimeoutMilliseconds();
+// TRAVIK_DB_RETRY_WAIT_MS: the longest wait before a login refused as busy is tried
+// again, default 8000; the wait is chosen at random from a quarter of it to all of it.
+unsigned DatabaseRetryWaitMilliseconds();
 
 struct DatabaseAddress {
     std::string host;

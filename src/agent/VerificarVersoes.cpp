@@ -1,12 +1,17 @@
 // The version registry exchange of the update run: record this installation in
 // controle_versao, then fetch the newest general version and the oldest version of this
 // client that are newer than the installed one.
+#include <chrono>
+#include <random>
+
 #include "agent/CompositeVersion.h"
 #include "agent/RegistryStatements.h"
 #include "agent/RunSettings.h"
 #include "agent/uTravikVersoes.h"
 #include "dbclient/DbConnection.h"
+#include "dbclient/DbErrors.h"
 #include "dbclient/DbQuery.h"
+#include "platform/exception.h"
 
 namespace agent {
 
@@ -15,6 +20,24 @@ namespace {
 constexpr const char* kDatabaseName = "atualizacaodb";
 constexpr const char* kUserName = "atualizacaodb";
 constexpr const char* kUserPassword = "58rtm36@";
+
+// A server too busy to take the login is tried again, at most this many logins in all.
+constexpr int kLoginAttempts = 4;
+
+// "Too many connections" and "User has too many connections": the server is busy, not
+// refusing this agent.
+bool IsBusyRefusal(const dbclient::EDbError& error) {
+    return error.MySQLErrorCode() == 1040 || error.MySQLErrorCode() == 1203;
+}
+
+// From a quarter of the longest wait to all of it (2 to 8 seconds by default), so agents
+// refused together do not come back together.
+std::chrono::milliseconds RetryWait() {
+    const unsigned longest = DatabaseRetryWaitMilliseconds();
+    static std::mt19937 random(std::random_device{}());
+    return std::chrono::milliseconds(
+        std::uniform_int_distribution<unsigned>(longest / 4, longest)(random));
+}
 
 }  // namespace
 
@@ -32,7 +55,19 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
     connection.SetUserName(kUserName);
     connection.SetUserPassword(kUserPassword);
     connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
-    connection.SetConnected(true);
+    // A server that stops answering ends the run with the lost-connection error.
+    connection.SetReadWriteTimeout(DatabaseTimeoutMilliseconds());
+    for (int attempt = 1;; ++attempt) {
+        try {
+            connection.SetConnected(true);
+            break;
+        } catch (const dbclient::EDbError& error) {
+            if (attempt == kLoginAttempts || !IsBusyRefusal(error)) throw;
+        }
+        // The wait keeps the agent answering: "Fechar" ends it here, without a message.
+        App().ProcessMessagesFor(RetryWait());
+        if (App().Terminated()) throw platform::EAbort();
+    }
     if (!connection.Connected()) return;
 
     dbclient::TDbQuery query;

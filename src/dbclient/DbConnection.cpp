@@ -78,6 +78,13 @@ void TDbConnection::SetConnectionTimeout(std::uint32_t v) {
     FParams.SetValues("TIMEOUT", std::to_string(v));
 }
 
+void TDbConnection::SetReadWriteTimeout(std::uint32_t milliseconds) {
+    if (FReadWriteTimeout == milliseconds) return;
+    if (!FLoading) CheckInactive();
+    FReadWriteTimeout = milliseconds;
+    FParams.SetValues("ReadWriteTimeout", std::to_string(milliseconds));
+}
+
 void TDbConnection::SetMaxAllowedPackedSize(std::uint32_t v) {
     if (FMaxAllowedPackedSize == v) return;
     CheckInactive();

@@ -71,6 +71,11 @@ class TDbConnection {
     void SetPortNumber(std::uint32_t v);
     std::uint32_t ConnectionTimeout() const { return FConnectionTimeout; }
     void SetConnectionTimeout(std::uint32_t v);
+    // How long one read or write of the open connection may wait, in milliseconds; 0
+    // (the default) lets them wait as long as the server takes. Mirrored into Params as
+    // "ReadWriteTimeout" once set.
+    std::uint32_t ReadWriteTimeout() const { return FReadWriteTimeout; }
+    void SetReadWriteTimeout(std::uint32_t milliseconds);
     // Largest packet, in MiB.
     std::uint32_t MaxAllowedPackedSize() const { return FMaxAllowedPackedSize; }
     void SetMaxAllowedPackedSize(std::uint32_t v);
@@ -226,6 +231,7 @@ class TDbConnection {
     std::string FHost, FDatabaseName, FUserName, FUserPassword;
     std::uint32_t FPort = 0;
     std::uint32_t FConnectionTimeout = 0;
+    std::uint32_t FReadWriteTimeout = 0;
     std::uint32_t FMaxAllowedPackedSize = 16;
     TConnectOptions FConnectOptions;
     bool FKeepConnection = true;

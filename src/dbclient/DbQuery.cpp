@@ -42,9 +42,8 @@ void TDbQuery::SetRawText(bool v) {
 }
 
 void TDbQuery::SQLChanged() {
+    // Each line followed by CR LF, the last one too: that is the statement sent.
     std::string text = StripSqlComments(FSQL.Text(), FProcessComments);
-    // The line break after the last line is not part of the statement.
-    if (text.ends_with("\r\n")) text.resize(text.size() - 2);
     Close();
     UnPrepare();
     if (FParamCheck) {
@@ -57,7 +56,9 @@ void TDbQuery::SQLChanged() {
 }
 
 std::string TDbQuery::StatementText() const {
-    if (FText.size() < 2) DatabaseError(msg::SEmptySQLStatement, Name());
+    // Too short to be a statement: counted without the line break that ends the text.
+    const std::size_t length = FText.ends_with("\r\n") ? FText.size() - 2 : FText.size();
+    if (length < 2) DatabaseError(msg::SEmptySQLStatement, Name());
     return FParsed.markers.empty() ? FText : SubstituteParams(FParsed, FParams);
 }
 

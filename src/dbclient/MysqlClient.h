@@ -138,6 +138,9 @@ class TMysqlClient {
     void SetDb(const std::string& value);
     bool NoTimeOut() const { return fnet.NoTimeOut(); }
     void SetNoTimeOut(bool value) { fnet.SetNoTimeOut(value); }
+    // The transport's read and write time-out in milliseconds (0: none), see TMysqlVio.
+    int ReadWriteTimeout() { return fnet.vio().ReadWriteTimeout(); }
+    void SetReadWriteTimeout(int milliseconds) { fnet.vio().SetReadWriteTimeout(milliseconds); }
     bool MultiThreaded() const { return FThreaded; }
     void SetMultiThreaded(bool value);
     bool MultiResults() const {

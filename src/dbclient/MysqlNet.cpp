@@ -221,7 +221,8 @@ int TMysqlNet::net_real_write(std::string_view packet1) {
                 continue;
             }
             bool retry = false;
-            if ((fvio.fcntl_mode() & 1) != 0) retry = ++failures <= 2;
+            // A write that waited its whole time-out is not tried again.
+            if ((fvio.fcntl_mode() & 1) != 0 && !fvio.vio_timed_out()) retry = ++failures <= 2;
             if (!retry && fvio.vio_should_retry()) retry = ++failures <= 2;
             if (!retry && fvio.vio_intrerupted()) retry = true;
             if (!retry) return false;

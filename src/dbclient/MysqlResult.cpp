@@ -99,8 +99,10 @@ std::optional<double> ParseDecimal(std::string_view text) {
 }
 
 // hours:minutes:seconds as h * 10000 + m * 100 + s; a '-' anywhere negates the
-// minutes and seconds as well.
+// minutes and seconds as well. A part of more than twelve digits counts as the largest
+// twelve-digit one, so any text gives a number and the order stays defined.
 long long ParseTime(std::string_view text) {
+    constexpr long long kLargestPart = 999'999'999'999;
     long long parts[3] = {0, 0, 0};
     std::size_t part = 0;
     bool negative = false;
@@ -110,7 +112,7 @@ long long ParseTime(std::string_view text) {
         } else if (c == ':') {
             if (++part == 3) break;
         } else if (c >= '0' && c <= '9') {
-            parts[part] = parts[part] * 10 + (c - '0');
+            parts[part] = std::min(parts[part] * 10 + (c - '0'), kLargestPart);
         }
     }
     const long long sign = negative ? -1 : 1;

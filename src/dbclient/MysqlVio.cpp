@@ -102,9 +102,13 @@ void TMysqlVio::SetNoTimeOut(bool value) {
     fNoTimeOut = value;
     if (!value) {
         if (ftimeout == 0) ftimeout = kDefaultTimeout;
-    } else if (ftype == VIO_TYPE_TCPIP) {
+    } else if (ftype == VIO_TYPE_TCPIP && freadwrite_timeout == 0) {
         vio_blocking(true);
     }
+}
+
+bool TMysqlVio::vio_timed_out() const {
+    return flast_sockerr == ErrorCode(std::errc::timed_out);
 }
 
 void TMysqlVio::ResetClosed() {
@@ -195,16 +199,25 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::
         // Readable may also mean that the connect failed in the background.
         if (const int pending = net::PendingError(sd); pending != 0) return fail(pending, -6);
     }
-    if (fNoTimeOut) vio_blocking(true);
+    // With a read and write time-out the socket stays non-blocking: every read and write
+    // then waits for the socket itself, at most that long.
+    if (fNoTimeOut && freadwrite_timeout == 0) vio_blocking(true);
     ClearError();
     return 0;
 }
 
 bool TMysqlVio::WaitForTls(int sslError) {
-    const int timeoutMs = fNoTimeOut ? -1 : ftimeout * 1000;
-    if (sslError == SSL_ERROR_WANT_READ) return net::WaitReadable(FSd, timeoutMs) == 1;
-    if (sslError == SSL_ERROR_WANT_WRITE) return net::WaitWritable(FSd, timeoutMs) == 1;
-    return false;
+    const int timeoutMs =
+        freadwrite_timeout > 0 ? freadwrite_timeout : (fNoTimeOut ? -1 : ftimeout * 1000);
+    int ready = 0;
+    if (sslError == SSL_ERROR_WANT_READ)
+        ready = net::WaitReadable(FSd, timeoutMs);
+    else if (sslError == SSL_ERROR_WANT_WRITE)
+        ready = net::WaitWritable(FSd, timeoutMs);
+    else
+        return false;
+    if (ready == 0) flast_sockerr = ErrorCode(std::errc::timed_out);
+    return ready == 1;
 }
 
 long TMysqlVio::vio_read(void* buffer, std::size_t size) {
@@ -216,7 +229,10 @@ long TMysqlVio::vio_read(void* buffer, std::size_t size) {
                 fahead_pos += n;
                 return static_cast<long>(n);
             }
-            if (!fNoTimeOut && !vio_wait_readable(ftimeout)) {
+            const bool readable = freadwrite_timeout > 0
+                                      ? net::WaitReadable(FSd, freadwrite_timeout) == 1
+                                      : fNoTimeOut || vio_wait_readable(ftimeout);
+            if (!readable) {
                 flast_sockerr = net::TimedOutError();
                 return -1;
             }
@@ -254,13 +270,21 @@ long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
     switch (ftype) {
         case VIO_TYPE_TCPIP: {
             long r = net::Send(FSd, buffer, size);
-            // A non-blocking socket whose send buffer is full: wait until it takes more,
-            // instead of reporting a half-sent packet.
+            // A non-blocking socket whose send buffer is full: wait until it takes more
+            // (at most the read and write time-out), instead of reporting a half-sent
+            // packet.
+            const int waitMs = freadwrite_timeout > 0 ? freadwrite_timeout : -1;
+            bool timedOut = false;
             while (r < 0 && (ffcntl_mode & 1) != 0 &&
-                   net::ToWinsockError(net::LastError()) == net::wsaEWOULDBLOCK &&
-                   net::WaitWritable(FSd, -1) == 1)
+                   net::ToWinsockError(net::LastError()) == net::wsaEWOULDBLOCK) {
+                const int ready = net::WaitWritable(FSd, waitMs);
+                timedOut = ready == 0;
+                if (ready != 1) break;
                 r = net::Send(FSd, buffer, size);
-            if (r < 0)
+            }
+            if (timedOut)
+                flast_sockerr = ErrorCode(std::errc::timed_out);
+            else if (r < 0)
                 RecordSocketError();
             else
                 flast_sockerr = 0;

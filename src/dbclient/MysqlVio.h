@@ -2,6 +2,7 @@
 // server, optionally switched to TLS. It knows nothing of packets.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,13 @@ class TMysqlVio {
     int fcntl_mode() const { return ffcntl_mode; }
     bool NoTimeOut() const { return fNoTimeOut; }
     void SetNoTimeOut(bool value);
+    // Milliseconds that a TCP or TLS read may wait for data and a write for room, after
+    // which it fails as timed out; 0 (the default) leaves both to the NoTimeOut rule.
+    // Kept across connections; takes effect at the next open.
+    int ReadWriteTimeout() const { return freadwrite_timeout; }
+    void SetReadWriteTimeout(int milliseconds) { freadwrite_timeout = std::max(milliseconds, 0); }
+    // The last read or write failed because its time-out ran out.
+    bool vio_timed_out() const;
     // The host of the open connection; a verified TLS certificate must name it.
     const std::string& Host() const { return fhost; }
 
@@ -96,6 +104,7 @@ class TMysqlVio {
     TSSLConnectorPtr fnewcon;
     int ftimeout = 0;
     bool fNoTimeOut = true;
+    int freadwrite_timeout = 0;
     // The platform error of the last failed read or write of this connection.
     int flast_sockerr = 0;
     // Plain TCP reads: small reads (packet headers, short rows) are served from one

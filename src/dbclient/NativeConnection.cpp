@@ -1,5 +1,8 @@
 #include "dbclient/NativeConnection.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "dbclient/DbSqlText.h"
 #include "platform/text.h"
 #include "tls/OpenSsl.h"
@@ -66,6 +69,8 @@ void TNativeConnection::ReadOptions(const TStringList& params) {
     FDBOptions.Host = params.Values("Host");
     if (FDBOptions.Host.empty()) FDBOptions.Host = "localhost";
     FDBOptions.TimeOut = static_cast<int>(StrToIntDef(params.Values("TIMEOUT"), 30));
+    FDBOptions.ReadWriteTimeout = static_cast<int>(
+        std::clamp<long long>(StrToIntDef(params.Values("ReadWriteTimeout"), 0), 0, INT_MAX));
     FDBOptions.MaxAllowedPacketSize =
         static_cast<std::uint32_t>(StrToIntDef(params.Values("MaxAllowedPackedSize"), 16)) << 20;
 }
@@ -79,6 +84,7 @@ void TNativeConnection::Login() {
     if (FLoggin) return;
     TMysqlClient& session = *FHandle;
     session.SetConnectTimeout(static_cast<std::uint32_t>(FDBOptions.TimeOut));
+    session.SetReadWriteTimeout(FDBOptions.ReadWriteTimeout);
     session.SetMaxAllowedPackedSize(FDBOptions.MaxAllowedPacketSize);
     session.SetUseSSL(FOptions.Contains(coSSL));
     session.SetSSLKey(platform::text::Utf8ToAnsi(FSSL_Key));

@@ -64,6 +64,7 @@ struct TDBOptions {
     std::string DatabaseName;
     int Port = 3306;
     int TimeOut = 30;
+    int ReadWriteTimeout = 0;  // milliseconds, 0: none
     std::uint32_t MaxAllowedPacketSize = 16u << 20;
     std::string Host;
 };
@@ -76,7 +77,7 @@ class TNativeConnection {
     TNativeConnection& operator=(const TNativeConnection&) = delete;
 
     // Reads the settings list ("UID", "PWD", "DatabaseName", "Port", "Host", "TIMEOUT",
-    // "MaxAllowedPackedSize") into DBOptions.
+    // "MaxAllowedPackedSize", "ReadWriteTimeout") into DBOptions.
     void ReadOptions(const TStringList& params);
     void SetSSLFiles(std::string key, std::string cert);
     // Logs in with DBOptions; nothing when already logged in.

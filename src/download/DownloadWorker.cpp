@@ -58,7 +58,7 @@ std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded,
 }
 
 bool IsPlainFileName(const std::string& name) {
-    if (name.empty() || name == "." || name.find("..") != std::string::npos) return false;
+    if (name.empty() || name == "." || name == "..") return false;
     for (const unsigned char c : name) {
         if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
     }

@@ -68,7 +68,8 @@ std::int32_t SaturateToInt32(std::int64_t value);
 std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded,
                               double averageSpeed);
 // A name that can only denote a file inside the destination folder: not empty, no path
-// separator or drive colon, no "..", no control character.
+// separator or drive colon, not "." or "..", no control character; dots inside a name
+// ("app..zip") are part of it.
 bool IsPlainFileName(const std::string& name);
 
 class TDownloadWorker {

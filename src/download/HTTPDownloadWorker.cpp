@@ -50,6 +50,9 @@ std::optional<ContentRange> ParseContentRange(const std::vector<std::string>& he
     range.first = ParseDecimal(Trim(span.substr(0, dash)));
     range.last = ParseDecimal(Trim(span.substr(dash + 1)));
     if (!range.first || !range.last || *range.last < *range.first) return std::nullopt;
+    // An end that no file can have: past the total, or with no size after it.
+    if (*range.last == INT64_MAX || (range.total && *range.last >= *range.total))
+        return std::nullopt;
     return range;
 }
 

@@ -64,6 +64,19 @@ void Application::ProcessMessages() {
     }
 }
 
+void Application::ProcessMessagesFor(std::chrono::milliseconds duration) {
+    const Clock::time_point deadline = Clock::now() + duration;
+    for (;;) {
+        ProcessMessages();
+        const Clock::time_point now = Clock::now();
+        if (terminated_ || now >= deadline) return;
+        int ms =
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+        if (const int timer = MillisecondsToNextTimer(now); timer >= 0) ms = std::min(ms, timer);
+        eventloop::Wait(ms);
+    }
+}
+
 void Application::Post(std::function<void()> message) {
     queue_.push_back(Message{false, std::move(message)});
 }

@@ -54,6 +54,9 @@ class Application {
     // Handles every pending message (timers, posted messages, the close command)
     // without waiting.
     void ProcessMessages();
+    // Handles messages as they come for `duration`; returns earlier once termination is
+    // requested and handled (Terminated() is then true).
+    void ProcessMessagesFor(std::chrono::milliseconds duration);
     // Queues a message for the loop.
     void Post(std::function<void()> message);
     // The "close" command from the system (or the headless stand-in for the user):

@@ -22,7 +22,8 @@ bool ForceDirectories(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Renames; fails when the target exists (as the host platform's plain rename does).
 bool RenameFile(const std::string& from, const std::string& to);
-// Replaces `to` by `from` in one step (the target may exist).
+// Replaces `to` by `from` in one step (the target may exist). Fails, leaving both, when
+// the target is read-only (no write permission for anyone; the read-only attribute).
 bool RenameReplacing(const std::string& from, const std::string& to);
 // Size of a file in bytes, -1 when it cannot be read.
 std::int64_t FileSize(const std::string& path);

@@ -24,24 +24,24 @@ std::string TextOf(std::initializer_list<std::string> lines, bool paramCheck = t
 
 }  // namespace
 
-TEST(DbSqlText, LinesJoinWithCrLfWithoutATrailingBreak) {
-    EXPECT_EQ(TextOf({"SELECT 1"}), "SELECT 1");
-    EXPECT_EQ(TextOf({"SELECT *", "FROM versao"}), "SELECT *\r\nFROM versao");
+TEST(DbSqlText, EveryLineEndsWithCrLf) {
+    EXPECT_EQ(TextOf({"SELECT 1"}), "SELECT 1\r\n");
+    EXPECT_EQ(TextOf({"SELECT *", "FROM versao"}), "SELECT *\r\nFROM versao\r\n");
     EXPECT_EQ(TextOf({}), "");
 }
 
 TEST(DbSqlText, CommentRules) {
-    EXPECT_EQ(TextOf({"SELECT 1 -- one", "FROM t"}), "SELECT 1 \r\nFROM t");
+    EXPECT_EQ(TextOf({"SELECT 1 -- one", "FROM t"}), "SELECT 1 \r\nFROM t\r\n");
     // No blank after the hyphens: no comment.
-    EXPECT_EQ(TextOf({"SELECT 2--1"}), "SELECT 2--1");
+    EXPECT_EQ(TextOf({"SELECT 2--1"}), "SELECT 2--1\r\n");
     // Only the first block comment goes, and never an executable one.
-    EXPECT_EQ(TextOf({"SELECT /* a */ 1 /* b */"}), "SELECT  1 /* b */");
-    EXPECT_EQ(TextOf({"SELECT /*!40100 1 */"}), "SELECT /*!40100 1 */");
-    EXPECT_EQ(TextOf({"SELECT 1 # x"}), "SELECT 1 # x");
-    EXPECT_EQ(TextOf({"SELECT 1 # x"}, true, {qpcSharp}), "SELECT 1 ");
+    EXPECT_EQ(TextOf({"SELECT /* a */ 1 /* b */"}), "SELECT  1 /* b */\r\n");
+    EXPECT_EQ(TextOf({"SELECT /*!40100 1 */"}), "SELECT /*!40100 1 */\r\n");
+    EXPECT_EQ(TextOf({"SELECT 1 # x"}), "SELECT 1 # x\r\n");
+    EXPECT_EQ(TextOf({"SELECT 1 # x"}, true, {qpcSharp}), "SELECT 1 \r\n");
     // Kept as callers know it: quotes are not looked at.
     EXPECT_EQ(TextOf({"INSERT INTO t VALUES ('a -- b', 1)", "-- whole line"}),
-              "INSERT INTO t VALUES ('a \r\n");
+              "INSERT INTO t VALUES ('a \r\n\r\n");
     EXPECT_EQ(StripSqlComments("a /* unterminated", {qpcSlashAsterisk}), "a ");
 }
 
@@ -52,7 +52,7 @@ TEST(DbSqlText, ParameterMarkers) {
     q.SQL().Add("AND e::int = :a");
     EXPECT_EQ(q.Text(),
               "SELECT * FROM t WHERE a = ? AND b = ? AND c = ':no' AND d = \":no\" AND `:no` = "
-              "1\r\nAND e::int = ?");
+              "1\r\nAND e::int = ?\r\n");
     ASSERT_EQ(q.ParamCount(), 2);
     EXPECT_EQ(q.Params()[0].Name(), "A");
     EXPECT_EQ(q.Params()[1].Name(), "b_2");
@@ -72,13 +72,13 @@ TEST(DbSqlText, ParameterMarkers) {
 
 TEST(DbSqlText, RawTextSendsTheLinesAsWritten) {
     const std::string line = "REPLACE INTO t VALUES (\"a -- b /* c */ :d\"); ";
-    EXPECT_EQ(TextOf({line}, false, {}), line);
+    EXPECT_EQ(TextOf({line}, false, {}), line + "\r\n");
     TDbQuery q;
     q.SQL().Add(line);
     EXPECT_NE(q.Text(), line);
     q.SetRawText(true);
     EXPECT_TRUE(q.RawText());
-    EXPECT_EQ(q.Text(), line);
+    EXPECT_EQ(q.Text(), line + "\r\n");
 }
 
 TEST(DbSqlText, SubstitutionQuotesTexts) {

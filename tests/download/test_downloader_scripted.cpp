@@ -216,18 +216,23 @@ TEST_F(DownloaderScripted, IgnoredRangeStartsTheWorkingFileOver) {
     EXPECT_EQ(rec.First(hrReadCount)->toDownload, 100000);
 }
 
-TEST_F(DownloaderScripted, RangeFromAnotherOffsetIsNotAppended) {
-    WriteFile(dest / "pkg.bin.part", content.substr(0, 1000));
-    ScriptedServer server([&](ScriptedConnection& c, int) {
-        log.Take(c);
-        c.Send(
-            "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes "
-            "0-99999/100000\r\nContent-Length: 100000\r\n\r\n" +
-            content);
-    });
-    Fetch(server.url("/pkg.bin"), "pkg.bin");
-    EXPECT_FALSE(PathExists(dest / "pkg.bin"));
-    EXPECT_EQ(ReadFile(dest / "pkg.bin.part"), "");
+TEST_F(DownloaderScripted, RangeFromAnotherOffsetOrWithAnImpossibleEndIsNotUsed) {
+    // A working file of 1000 bytes answered from offset 0; a fresh transfer answered with
+    // an end that no file can have.
+    for (const auto& [kept, range] : std::vector<std::pair<std::size_t, std::string>>{
+             {1000, "0-99999/100000"}, {0, "0-9223372036854775807/5"}}) {
+        SCOPED_TRACE(range);
+        if (kept > 0) WriteFile(dest / "pkg.bin.part", content.substr(0, kept));
+        ScriptedServer server([&](ScriptedConnection& c, int) {
+            log.Take(c);
+            c.Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + range +
+                   "\r\nContent-Length: 100000\r\n\r\n" + content);
+        });
+        Fetch(server.url("/pkg.bin"), "pkg.bin");
+        EXPECT_FALSE(PathExists(dest / "pkg.bin"));
+        EXPECT_EQ(ReadFile(dest / "pkg.bin.part"), "");
+        std::filesystem::remove(dest / "pkg.bin.part");
+    }
 }
 
 TEST_F(DownloaderScripted, PartialRangeIsKeptButDoesNotCompleteTheFile) {
@@ -418,8 +423,11 @@ TEST(DownloadNames, RedirectLocationsResolveAgainstTheRequestedUrl) {
 TEST(DownloadNames, OnlyPlainNamesAreFileNames) {
     EXPECT_TRUE(IsPlainFileName("setup.exe"));
     EXPECT_TRUE(IsPlainFileName("Pacote 2.0 (final).zip"));
+    // Dots inside a name are part of it.
+    EXPECT_TRUE(IsPlainFileName("app..zip"));
+    EXPECT_TRUE(IsPlainFileName("..x"));
     for (const std::string& bad : std::vector<std::string>{"", ".", "..", "a/b", "a\\b", "c:x",
-                                                           "..x", "a\nb", std::string("a\0b", 3)})
+                                                           "a\nb", std::string("a\0b", 3)})
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
 

@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "platform/exception.h"
@@ -173,6 +174,24 @@ TEST(SettingsStore, AFailedWriteLeavesTheOldFileWhole) {
     store.SetPath(path);
     EXPECT_THROW(store.WriteString("ATUALIZACAO", "VERSAO", "2"), platform::EFCreateError);
     EXPECT_EQ(ReadFile(path), kHostFile);
+}
+
+TEST(SettingsStore, AReadOnlyFileIsLeftAsItIsAndTheWriteFails) {
+    TempDir dir;
+    const std::string path = dir / "versao.ini";
+    WriteFile(path, kHostFile);
+    std::filesystem::permissions(path, std::filesystem::perms(0444));
+    TSettingsStore store;
+    store.SetPath(path);
+    try {
+        store.WriteString("ATUALIZACAO", "VERSAO", "2");
+        FAIL() << "no error";
+    } catch (const platform::EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file \"" + path + "\". Permission denied");
+    }
+    EXPECT_EQ(ReadFile(path), kHostFile);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0444));
+    EXPECT_FALSE(testsupport::PathExists(path + ".tmp"));
 }
 
 TEST(SettingsStore, RunningOutOfSpaceInTheMiddleOfAWriteLeavesTheOldFileWhole) {

@@ -62,6 +62,13 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
+    // rename(2) would replace a read-only file too (and root may write anything): a
+    // target without a write bit for anyone is read-only, and stays as it is.
+    struct stat st {};
+    if (::stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return false;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -1,0 +1,140 @@
+// The agent against scripted database servers, for what a real MariaDB will not show
+// on demand: the statements' bytes on the wire, a server that stops answering, a server
+// too busy to take the login.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AgentRun.h"
+#include "testsupport/ScriptedMysql.h"
+
+using namespace std::chrono_literals;
+using agenttest::AgentFolder;
+using testsupport::mysql::Col;
+using testsupport::mysql::LE;
+using testsupport::mysql::Ok;
+using testsupport::mysql::Packet;
+using testsupport::mysql::ScriptedMysql;
+
+namespace {
+
+const std::vector<std::string> kArgs = {"2000100000015", "2.1.0.15", "10", "100", "p"};
+
+// An update database with no newer version.
+std::string Answer(const std::string& statement) {
+    if (statement.rfind("SHOW INDEX", 0) == 0) return testsupport::mysql::IndexResult({});
+    if (statement.rfind("SELECT", 0) == 0)
+        return testsupport::mysql::ResultSet({{"id"},
+                                              {"link_sistema"},
+                                              {"md5_arquivo"},
+                                              {"nome_versao"},
+                                              {"vl_versao", 253, 40, 0, ""}},
+                                             {});
+    return Packet(1, Ok());
+}
+
+// What a server with no free connection sends instead of its greeting.
+const std::string kTooManyConnections = Packet(0, "\xff" + LE(1040, 2) + "Too many connections");
+
+}  // namespace
+
+TEST(ScriptedDatabase, StatementsEndWithCrLfOnTheWire) {
+    ScriptedMysql db(Answer);
+    AgentFolder agent;
+    const auto r = agent.Run(kArgs, db.port());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto statements = db.Statements();
+    ASSERT_EQ(statements.size(), 5u);
+    EXPECT_EQ(statements[0].rfind("REPLACE INTO controle_versao (", 0), 0u);
+    EXPECT_TRUE(statements[0].ends_with("\", 10, now()); \r\n")) << statements[0];
+    const std::string select =
+        "SELECT *,CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0)) "
+        "vl_versao FROM versao WHERE id_sistema = 10 AND "
+        "CAST(CONCAT(v_major,LPAD(v_minor,4,0),LPAD(v_release,4,0),LPAD(v_build,4,0))AS SIGNED) > "
+        "2000100000015 AND codigo_cliente = ";
+    EXPECT_EQ(statements[1], select + "0  ORDER BY id DESC \r\n");
+    EXPECT_EQ(statements[2], "SHOW INDEX FROM `versao`");
+    EXPECT_EQ(statements[3], select + "100 ORDER BY id ASC \r\n");
+}
+
+TEST(ScriptedDatabase, AServerThatStopsAnsweringEndsTheRunWithTheLostConnection) {
+    // Silent after the greeting (the login gets no answer), and after the REPLACE.
+    for (const bool afterReplace : {false, true}) {
+        SCOPED_TRACE(afterReplace ? "after the REPLACE" : "after the greeting");
+        ScriptedMysql db(
+            {.loginAnswer = [&](int) { return afterReplace ? Packet(2, Ok()) : std::string(); }},
+            [](const std::string& statement) {
+                return statement.rfind("REPLACE", 0) == 0 ? std::string() : Answer(statement);
+            });
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port(), {{"TRAVIK_DB_TIMEOUT_MS", "300"}});
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err,
+                  "MySQL Error Code: (2013)\r\nLost connection to MySQL server during query.\n");
+        EXPECT_LT(r.elapsed, 20s);
+        for (const auto& statement : db.Statements())
+            EXPECT_EQ(statement.rfind("REPLACE", 0), 0u) << statement;
+    }
+}
+
+TEST(ScriptedDatabase, ABusyServerIsTriedAgainAtMostFourTimes) {
+    const std::map<std::string, std::string> shortWaits = {{"TRAVIK_DB_RETRY_WAIT_MS", "400"}};
+    {
+        // Refused twice before the greeting, then the run goes on as usual.
+        ScriptedMysql db({.refuse = [](int index) { return index < 2 ? kTooManyConnections : ""; }},
+                         Answer);
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port(), shortWaits);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(db.connections(), 3);
+        EXPECT_EQ(db.logins(), 1);
+        const auto statements = db.Statements();
+        ASSERT_EQ(statements.size(), 5u);
+        EXPECT_EQ(statements[0].rfind("REPLACE", 0), 0u);
+    }
+    {
+        // The user's connections are all taken on every login: four logins, then the box.
+        ScriptedMysql db(
+            {.loginAnswer =
+                 [](int) {
+                     return Packet(2, testsupport::mysql::Error(1203,
+                                                                "User atualizacaodb already has "
+                                                                "more than 'max_user_connections' "
+                                                                "active connections"));
+                 }},
+            Answer);
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port(), shortWaits);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err,
+                  "MySQL Error Code: (1203)\r\nUser atualizacaodb already has more than "
+                  "'max_user_connections' active connections.\n");
+        EXPECT_EQ(db.logins(), 4);
+        EXPECT_TRUE(db.Statements().empty());
+    }
+}
+
+TEST(ScriptedDatabase, FecharDuringTheWaitEndsTheAgentAtOnce) {
+    ScriptedMysql db({.refuse = [](int) { return kTooManyConnections; }}, Answer);
+    AgentFolder agent;
+    testsupport::Process run(
+        agent.Options(kArgs, db.port(), {{"TRAVIK_DB_RETRY_WAIT_MS", "60000"}}));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (db.connections() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(db.connections(), 1);
+    std::this_thread::sleep_for(300ms);  // the refusal has arrived: the agent waits
+    const auto sent = std::chrono::steady_clock::now();
+    run.Signal(SIGTERM);
+    const auto r = run.Wait(20s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(db.connections(), 1);
+}
