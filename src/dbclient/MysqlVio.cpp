@@ -4,7 +4,6 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -50,11 +49,6 @@ TSSLConnectorPtr vio_new_ssl_connector(const std::string& key, const std::string
                                        const std::string& ca, const std::string& capath,
                                        const std::string& cipher) {
     const TOpenSslApi& ssl = OpenSsl();
-    static std::once_flag initOnce;
-    std::call_once(initOnce, [&ssl] {
-        ssl.OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
-                             nullptr);
-    });
     TSSLConnectorPtr connector(new TSSLConnector);
     connector->method = ssl.TLS_client_method();
     connector->ssl_context = ssl.SSL_CTX_new(connector->method);

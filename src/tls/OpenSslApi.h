@@ -16,6 +16,7 @@ struct SslSession;
 struct SslCipher;
 struct X509Certificate;
 struct X509StoreContext;
+struct X509VerifyParam;
 struct InitSettings;
 
 using VerifyCallback = int (*)(int preverifyOk, X509StoreContext* context);
@@ -72,6 +73,9 @@ struct TOpenSslApi {
     int (*SSL_is_init_finished)(const Ssl* ssl) = nullptr;
     int (*SSL_get_error)(const Ssl* ssl, int ret) = nullptr;
     long (*SSL_get_verify_result)(const Ssl* ssl) = nullptr;
+    X509VerifyParam* (*SSL_get0_param)(Ssl* ssl) = nullptr;
+    int (*SSL_pending)(const Ssl* ssl) = nullptr;
+    int (*SSL_has_pending)(const Ssl* ssl) = nullptr;
     int (*SSL_read)(Ssl* ssl, void* buffer, int size) = nullptr;
     int (*SSL_write)(Ssl* ssl, const void* buffer, int size) = nullptr;
     int (*SSL_shutdown)(Ssl* ssl) = nullptr;
@@ -81,6 +85,8 @@ struct TOpenSslApi {
     // libcrypto
     void (*X509_free)(X509Certificate* certificate) = nullptr;
     const char* (*X509_verify_cert_error_string)(long code) = nullptr;
+    int (*X509_VERIFY_PARAM_set1_ip_asc)(X509VerifyParam* param, const char* ip) = nullptr;
+    const char* (*ERR_reason_error_string)(unsigned long code) = nullptr;
     unsigned long (*ERR_get_error_all)(const char** file, int* line, const char** func,
                                        const char** data, int* flags) = nullptr;
     void (*ERR_error_string_n)(unsigned long code, char* buffer, std::size_t size) = nullptr;
