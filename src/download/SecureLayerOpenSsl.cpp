@@ -17,6 +17,8 @@ namespace {
 
 // A record of the TLS protocol carries at most 16 KiB of data.
 constexpr long kMaxRecordData = 16384;
+// The library's receive buffer: the socket's receive unit.
+constexpr std::size_t kReadBufferSize = 65536 + 512;
 
 // The reason text of the oldest queued library error (the queue is emptied).
 std::string TakeReason() {
@@ -120,6 +122,10 @@ bool TSecureLayerOpenSsl::Connect(net::socket_t socket) {
             return Fail(-1, "TLS context failed: " + TakeReason());
         }
         ssl.SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        // Reading ahead into a larger buffer takes several records per system call; the
+        // bytes it holds count as waiting data (WaitingData).
+        ssl.SSL_CTX_ctrl(context, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+        ssl.SSL_CTX_set_default_read_buffer_len(context, kReadBufferSize);
     }
     FSsl = ssl.SSL_new(FContext);
     if (FSsl == nullptr) return Fail(-1, "TLS session failed: " + TakeReason());

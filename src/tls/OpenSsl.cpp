@@ -44,6 +44,8 @@ bool LoadOpenSSL() {
         Resolve(gSsl, "SSL_CTX_free", api.SSL_CTX_free) &&
         Resolve(gSsl, "SSL_CTX_ctrl", api.SSL_CTX_ctrl) &&
         Resolve(gSsl, "SSL_CTX_set_cipher_list", api.SSL_CTX_set_cipher_list) &&
+        Resolve(gSsl, "SSL_CTX_set_default_read_buffer_len",
+                api.SSL_CTX_set_default_read_buffer_len) &&
         Resolve(gSsl, "SSL_CTX_set_verify", api.SSL_CTX_set_verify) &&
         Resolve(gSsl, "SSL_CTX_load_verify_locations", api.SSL_CTX_load_verify_locations) &&
         Resolve(gSsl, "SSL_CTX_set_default_verify_paths", api.SSL_CTX_set_default_verify_paths) &&

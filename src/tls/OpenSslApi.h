@@ -25,6 +25,7 @@ using VerifyCallback = int (*)(int preverifyOk, X509StoreContext* context);
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002;
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_SSL_STRINGS = 0x00200000;
 // Control commands and their arguments.
+inline constexpr int SSL_CTRL_SET_READ_AHEAD = 41;
 inline constexpr int SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 inline constexpr int SSL_CTRL_SET_MIN_PROTO_VERSION = 123;
 inline constexpr long TLSEXT_NAMETYPE_host_name = 0;
@@ -52,6 +53,7 @@ struct TOpenSslApi {
     SslContext* (*SSL_CTX_new)(const SslMethod* method) = nullptr;
     void (*SSL_CTX_free)(SslContext* ctx) = nullptr;
     long (*SSL_CTX_ctrl)(SslContext* ctx, int cmd, long larg, void* parg) = nullptr;
+    void (*SSL_CTX_set_default_read_buffer_len)(SslContext* ctx, std::size_t len) = nullptr;
     int (*SSL_CTX_set_cipher_list)(SslContext* ctx, const char* list) = nullptr;
     void (*SSL_CTX_set_verify)(SslContext* ctx, int mode, VerifyCallback callback) = nullptr;
     int (*SSL_CTX_load_verify_locations)(SslContext* ctx, const char* file,
