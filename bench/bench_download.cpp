@@ -1,6 +1,8 @@
-// Downloads a 1 GiB file from a local nginx with the download component and with
-// `curl -o`, each in a child process of its own, and reports the wall time and the peak
-// resident memory of each child (its whole process, from the kernel's accounting).
+// Downloads a 1 GiB file from a local nginx, over http and over https, with the download
+// component and with `curl -o`, each in a child process of its own, and reports the wall
+// time and the peak resident memory of each child (its whole process, from the kernel's
+// accounting). The https server's certificate comes from a test CA, trusted through
+// SSL_CERT_FILE by the component and through --cacert by curl.
 // Run by hand: build/release/bench/bench_download
 #include <benchmark/benchmark.h>
 #include <spawn.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -41,10 +44,16 @@ struct Fixture {
         }
         out.close();
         nginx = std::make_unique<testsupport::NginxServer>(root.path());
+        const auto issued = certs.Issue("127.0.0.1", "IP:127.0.0.1");
+        const testsupport::NginxTls tls{issued.cert, issued.key};
+        secureNginx = std::make_unique<testsupport::NginxServer>(root.path(), "", &tls);
+        ::setenv("SSL_CERT_FILE", certs.ca().c_str(), 1);
     }
     testsupport::TempDir root{"travik-bench-root"};
     testsupport::TempDir dest{"travik-bench-dest"};
+    testsupport::TestCertificates certs;
     std::unique_ptr<testsupport::NginxServer> nginx;
+    std::unique_ptr<testsupport::NginxServer> secureNginx;
 };
 
 Fixture& Shared() {
@@ -92,12 +101,13 @@ double Median(std::vector<double> v) {
 
 // The component and curl take turns, so both see the same machine load; the reported
 // time is the component's, the counters give both and their ratio (medians).
-void BM_ComponentVsCurl(benchmark::State& state) {
+void BM_ComponentVsCurl(benchmark::State& state, bool https) {
     auto& f = Shared();
-    const std::string url = f.nginx->url("/package.bin");
+    const std::string url = (https ? f.secureNginx : f.nginx)->url("/package.bin");
     const std::vector<std::string> component = {"/proc/self/exe", kChildFlag, url, f.dest.path(),
                                                 "component.bin"};
-    const std::vector<std::string> curl = {"/usr/bin/curl", "-s", "-o", f.dest / "curl.bin", url};
+    std::vector<std::string> curl = {"/usr/bin/curl", "-s", "-o", f.dest / "curl.bin", url};
+    if (https) curl.insert(curl.begin() + 1, {"--cacert", f.certs.ca()});
     std::vector<double> componentTimes, curlTimes;
     double componentPeak = 0, curlPeak = 0;
     bool curlFirst = false;
@@ -127,7 +137,14 @@ void BM_ComponentVsCurl(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
 
-BENCHMARK(BM_ComponentVsCurl)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK_CAPTURE(BM_ComponentVsCurl, http, false)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(BM_ComponentVsCurl, https, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 // The child: one transfer with the component, as the agent makes it.
 int ComponentDownload(const std::string& url, const std::string& folder, const std::string& name) {

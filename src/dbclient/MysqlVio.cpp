@@ -49,11 +49,6 @@ TSSLConnectorPtr vio_new_ssl_connector(const std::string& key, const std::string
                                        const std::string& ca, const std::string& capath,
                                        const std::string& cipher) {
     const TOpenSslApi& ssl = OpenSsl();
-    static std::once_flag initOnce;
-    std::call_once(initOnce, [&ssl] {
-        ssl.OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
-                             nullptr);
-    });
     TSSLConnectorPtr connector(new TSSLConnector);
     connector->method = ssl.TLS_client_method();
     connector->ssl_context = ssl.SSL_CTX_new(connector->method);
@@ -108,7 +103,7 @@ void TMysqlVio::SetNoTimeOut(bool value) {
 }
 
 bool TMysqlVio::vio_timed_out() const {
-    return flast_sockerr == ErrorCode(std::errc::timed_out);
+    return flast_sockerr == net::TimedOutError();
 }
 
 void TMysqlVio::ResetClosed() {
@@ -216,7 +211,7 @@ bool TMysqlVio::WaitForTls(int sslError) {
         ready = net::WaitWritable(FSd, timeoutMs);
     else
         return false;
-    if (ready == 0) flast_sockerr = ErrorCode(std::errc::timed_out);
+    if (ready == 0) flast_sockerr = net::TimedOutError();
     return ready == 1;
 }
 
@@ -283,7 +278,7 @@ long TMysqlVio::vio_write(const void* buffer, std::size_t size) {
                 r = net::Send(FSd, buffer, size);
             }
             if (timedOut)
-                flast_sockerr = ErrorCode(std::errc::timed_out);
+                flast_sockerr = net::TimedOutError();
             else if (r < 0)
                 RecordSocketError();
             else

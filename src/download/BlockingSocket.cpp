@@ -777,7 +777,14 @@ std::string TBlockingSocket::GetErrorDesc(int errorCode) {
 // ---------------------------------------------------------------------------------------
 // TTCPBlockingSocket
 
-TTCPBlockingSocket::TTCPBlockingSocket() : FSSL(std::make_unique<TSecureLayerNone>()) {}
+TTCPBlockingSocket::TTCPBlockingSocket() : FSSL(NewSecureLayer()) {}
+
+int TTCPBlockingSocket::SecureLayerError() const {
+    // A failure of the connection under the session keeps its own code (time-out,
+    // reset); everything else of the layer is 10091 with the layer's text.
+    const int code = FSSL->LastError();
+    return code >= net::wsaEINTR ? code : wsaSYSNOTREADY;
+}
 
 TTCPBlockingSocket::~TTCPBlockingSocket() = default;
 
@@ -825,7 +832,7 @@ std::int32_t TTCPBlockingSocket::SendBuffer(const void* buffer, std::int32_t len
     DoMonitor(true, buffer, length);
     const long r = FSSL->SendBuffer(buffer, length);
     if (r <= 0) {
-        FLastError = wsaSYSNOTREADY;
+        FLastError = SecureLayerError();
     } else {
         FSendCounter += r;
         DoStatus(hrWriteCount, std::to_string(r));
@@ -839,7 +846,7 @@ std::int32_t TTCPBlockingSocket::RecvBuffer(void* buffer, std::int32_t length) {
     ResetLastError();
     if (!TestStopFlag()) return 0;
     const long r = FSSL->RecvBuffer(buffer, length);
-    if (r <= 0) FLastError = r == 0 ? net::wsaECONNRESET : wsaSYSNOTREADY;
+    if (r <= 0) FLastError = r == 0 ? net::wsaECONNRESET : SecureLayerError();
     ExceptCheck();
     if (r <= 0) return 0;
     FRecvCounter += r;
@@ -851,18 +858,22 @@ std::int32_t TTCPBlockingSocket::RecvBuffer(void* buffer, std::int32_t length) {
 std::int32_t TTCPBlockingSocket::WaitingData() {
     if (!FSSL->Connection()) return TSocksBlockingSocket::WaitingData();
     const long n = FSSL->WaitingData();
-    return n > 0 ? static_cast<std::int32_t>(std::min<long>(n, 65536))
-                 : TSocksBlockingSocket::WaitingData();
+    if (n > 0) return static_cast<std::int32_t>(std::min<long>(n, 65536));
+    if (const std::int32_t raw = TSocksBlockingSocket::WaitingData(); raw > 0) return raw;
+    // Readable with nothing to read is the end of the connection: the session must see
+    // it, to tell a close announced by the server from a connection cut short.
+    return net::WaitReadable(FSocket, 0) == 1 ? 1 : 0;
 }
 
 void TTCPBlockingSocket::SSLDoConnect() {
     ResetLastError();
-    if (!FSSL->Connect(FSocket)) FLastError = wsaSYSNOTREADY;
+    if (!FSSL->Connect(FSocket)) FLastError = SecureLayerError();
     ExceptCheck();
 }
 
 std::string TTCPBlockingSocket::GetErrorDescEx() {
-    if (FLastError == wsaSYSNOTREADY && FSSL->LastError() != 0) return FSSL->LastErrorDesc();
+    if (FSSL->LastError() != 0 && (FLastError == wsaSYSNOTREADY || FLastError == FSSL->LastError()))
+        return FSSL->LastErrorDesc();
     return TSocksBlockingSocket::GetErrorDescEx();
 }
 

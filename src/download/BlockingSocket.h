@@ -309,7 +309,7 @@ class TSocksBlockingSocket : public TBlockingSocket {
 };
 
 // The TCP socket of the HTTP client: plain connect (SOCKS and HTTP-tunnel settings are
-// kept but not negotiated), and a secure-transport layer (TSecureLayerNone here).
+// kept but not negotiated), and a secure-transport layer (the platform's TLS client).
 class TTCPBlockingSocket : public TSocksBlockingSocket {
   public:
     TTCPBlockingSocket();
@@ -323,7 +323,8 @@ class TTCPBlockingSocket : public TSocksBlockingSocket {
     std::int32_t RecvBuffer(void* buffer, std::int32_t length) override;
     std::int32_t WaitingData() override;
 
-    // Runs the secure handshake on the connected socket; failures give 10091.
+    // Runs the secure handshake on the connected socket; failures give 10091 (or the
+    // connection's own code, e.g. 10060) with the layer's text.
     void SSLDoConnect();
     TSecureLayer& SSL() { return *FSSL; }
 
@@ -343,6 +344,8 @@ class TTCPBlockingSocket : public TSocksBlockingSocket {
     std::string GetErrorDescEx() override;
 
   private:
+    int SecureLayerError() const;
+
     std::unique_ptr<TSecureLayer> FSSL;
     std::string FHTTPTunnelIP;
     std::string FHTTPTunnelPort;

@@ -231,6 +231,9 @@ bool THTTPDownloadWorker::FollowRedirect() {
     // Only to another web address: any other scheme would be fetched as plain HTTP.
     const std::string scheme = UpperCase(SplitUrl(url).Protocol);
     if (scheme != "HTTP" && scheme != "HTTPS") return false;
+    // From an encrypted address only to another one: going on in plain text would drop
+    // the protection the address asked for.
+    if (scheme == "HTTP" && UpperCase(SplitUrl(fDownloadUrl).Protocol) == "HTTPS") return false;
     ++fRedirects;
     fCloseHandled = true;
     fDownloadStatus = stRedirect;

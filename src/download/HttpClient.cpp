@@ -69,6 +69,7 @@ bool THTTPClient::ConnectAfresh(bool useTls) {
     FSock->Connect(FTargetHost, FTargetPort);
     if (FSock->LastError() != 0) return false;
     if (useTls) {
+        FSock->SSL().SetTimeout(static_cast<int>(FTimeout));
         const bool setName = FSock->SSL().SNIHost().empty();
         if (setName) FSock->SSL().SetSNIHost(FTargetHost);
         FSock->SSLDoConnect();
@@ -162,7 +163,8 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
     bool opened = false;
     if (FSock->Socket() == platform::net::kInvalidSocket) {
         opened = ConnectAfresh(https);
-    } else if (FAliveHost == FTargetHost && FAlivePort == FTargetPort && !FSock->CanRead(0)) {
+    } else if (FAliveHost == FTargetHost && FAlivePort == FTargetPort &&
+               FSock->SSL().Connection() == https && !FSock->CanRead(0)) {
         opened = true;  // the previous request left this connection open and idle
     } else {
         opened = ConnectAfresh(https);

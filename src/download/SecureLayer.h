@@ -1,9 +1,11 @@
-// The pluggable secure-transport layer of the TCP socket. This program carries no TLS
-// for downloads: TSecureLayerNone fails every operation, so an "https" request ends at
-// the handshake with socket error 10091 and this layer's text.
+// The pluggable secure-transport layer of the TCP socket. NewSecureLayer() gives the
+// platform's TLS client; TSecureLayerNone, for builds without TLS, fails every
+// operation, so an "https" request ends at the handshake with socket error 10091 and
+// this layer's text.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/net.h"
@@ -31,12 +33,19 @@ class TSecureLayer {
     const std::string& SNIHost() const { return FSNIHost; }
     void SetSNIHost(const std::string& host) { FSNIHost = host; }
 
+    // Longest wait of one handshake, send or receive step, in milliseconds.
+    int Timeout() const { return FTimeout; }
+    void SetTimeout(int ms) { FTimeout = ms; }
+
+    // The cause of the last failure: a Winsock code when the connection itself failed
+    // (time-out, reset), else a negative code of the layer; the text names the cause.
     int LastError() const { return FLastError; }
     const std::string& LastErrorDesc() const { return FLastErrorDesc; }
 
   protected:
     bool FSSLEnabled = false;
     std::string FSNIHost;
+    int FTimeout = 90000;
     int FLastError = 0;
     std::string FLastErrorDesc;
 };
@@ -59,5 +68,8 @@ class TSecureLayerNone final : public TSecureLayer {
         return false;
     }
 };
+
+// The TLS client of this platform.
+std::unique_ptr<TSecureLayer> NewSecureLayer();
 
 }  // namespace download

@@ -44,6 +44,8 @@ bool LoadOpenSSL() {
         Resolve(gSsl, "SSL_CTX_free", api.SSL_CTX_free) &&
         Resolve(gSsl, "SSL_CTX_ctrl", api.SSL_CTX_ctrl) &&
         Resolve(gSsl, "SSL_CTX_set_cipher_list", api.SSL_CTX_set_cipher_list) &&
+        Resolve(gSsl, "SSL_CTX_set_default_read_buffer_len",
+                api.SSL_CTX_set_default_read_buffer_len) &&
         Resolve(gSsl, "SSL_CTX_set_verify", api.SSL_CTX_set_verify) &&
         Resolve(gSsl, "SSL_CTX_load_verify_locations", api.SSL_CTX_load_verify_locations) &&
         Resolve(gSsl, "SSL_CTX_set_default_verify_paths", api.SSL_CTX_set_default_verify_paths) &&
@@ -61,6 +63,9 @@ bool LoadOpenSSL() {
         Resolve(gSsl, "SSL_is_init_finished", api.SSL_is_init_finished) &&
         Resolve(gSsl, "SSL_get_error", api.SSL_get_error) &&
         Resolve(gSsl, "SSL_get_verify_result", api.SSL_get_verify_result) &&
+        Resolve(gSsl, "SSL_get0_param", api.SSL_get0_param) &&
+        Resolve(gSsl, "SSL_pending", api.SSL_pending) &&
+        Resolve(gSsl, "SSL_has_pending", api.SSL_has_pending) &&
         Resolve(gSsl, "SSL_read", api.SSL_read) && Resolve(gSsl, "SSL_write", api.SSL_write) &&
         Resolve(gSsl, "SSL_shutdown", api.SSL_shutdown) &&
         Resolve(gSsl, "SSL_get_current_cipher", api.SSL_get_current_cipher) &&
@@ -77,6 +82,8 @@ bool LoadOpenSSL() {
     const bool cryptoOk =
         Resolve(gCrypto, "X509_free", api.X509_free) &&
         Resolve(gCrypto, "X509_verify_cert_error_string", api.X509_verify_cert_error_string) &&
+        Resolve(gCrypto, "X509_VERIFY_PARAM_set1_ip_asc", api.X509_VERIFY_PARAM_set1_ip_asc) &&
+        Resolve(gCrypto, "ERR_reason_error_string", api.ERR_reason_error_string) &&
         Resolve(gCrypto, "ERR_get_error_all", api.ERR_get_error_all) &&
         Resolve(gCrypto, "ERR_error_string_n", api.ERR_error_string_n) &&
         Resolve(gCrypto, "ERR_clear_error", api.ERR_clear_error);
@@ -84,6 +91,8 @@ bool LoadOpenSSL() {
         Forget();
         return false;
     }
+    // The error texts are wanted in every failure report.
+    api.OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     gApi = api;
     gLoaded = true;
     return true;

@@ -16,6 +16,7 @@ struct SslSession;
 struct SslCipher;
 struct X509Certificate;
 struct X509StoreContext;
+struct X509VerifyParam;
 struct InitSettings;
 
 using VerifyCallback = int (*)(int preverifyOk, X509StoreContext* context);
@@ -24,6 +25,7 @@ using VerifyCallback = int (*)(int preverifyOk, X509StoreContext* context);
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002;
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_SSL_STRINGS = 0x00200000;
 // Control commands and their arguments.
+inline constexpr int SSL_CTRL_SET_READ_AHEAD = 41;
 inline constexpr int SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 inline constexpr int SSL_CTRL_SET_MIN_PROTO_VERSION = 123;
 inline constexpr long TLSEXT_NAMETYPE_host_name = 0;
@@ -51,6 +53,7 @@ struct TOpenSslApi {
     SslContext* (*SSL_CTX_new)(const SslMethod* method) = nullptr;
     void (*SSL_CTX_free)(SslContext* ctx) = nullptr;
     long (*SSL_CTX_ctrl)(SslContext* ctx, int cmd, long larg, void* parg) = nullptr;
+    void (*SSL_CTX_set_default_read_buffer_len)(SslContext* ctx, std::size_t len) = nullptr;
     int (*SSL_CTX_set_cipher_list)(SslContext* ctx, const char* list) = nullptr;
     void (*SSL_CTX_set_verify)(SslContext* ctx, int mode, VerifyCallback callback) = nullptr;
     int (*SSL_CTX_load_verify_locations)(SslContext* ctx, const char* file,
@@ -72,6 +75,9 @@ struct TOpenSslApi {
     int (*SSL_is_init_finished)(const Ssl* ssl) = nullptr;
     int (*SSL_get_error)(const Ssl* ssl, int ret) = nullptr;
     long (*SSL_get_verify_result)(const Ssl* ssl) = nullptr;
+    X509VerifyParam* (*SSL_get0_param)(Ssl* ssl) = nullptr;
+    int (*SSL_pending)(const Ssl* ssl) = nullptr;
+    int (*SSL_has_pending)(const Ssl* ssl) = nullptr;
     int (*SSL_read)(Ssl* ssl, void* buffer, int size) = nullptr;
     int (*SSL_write)(Ssl* ssl, const void* buffer, int size) = nullptr;
     int (*SSL_shutdown)(Ssl* ssl) = nullptr;
@@ -81,6 +87,8 @@ struct TOpenSslApi {
     // libcrypto
     void (*X509_free)(X509Certificate* certificate) = nullptr;
     const char* (*X509_verify_cert_error_string)(long code) = nullptr;
+    int (*X509_VERIFY_PARAM_set1_ip_asc)(X509VerifyParam* param, const char* ip) = nullptr;
+    const char* (*ERR_reason_error_string)(unsigned long code) = nullptr;
     unsigned long (*ERR_get_error_all)(const char** file, int* line, const char** func,
                                        const char** data, int* flags) = nullptr;
     void (*ERR_error_string_n)(unsigned long code, char* buffer, std::size_t size) = nullptr;

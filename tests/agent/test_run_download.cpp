@@ -20,6 +20,10 @@ class Download : public ::testing::Test {
         testsupport::WriteFile(*www_ / "pacote.zip", std::string(300000, 'p') + "fim");
         testsupport::WriteFile(*www_ / "outro.zip", "outro pacote");
         web_ = std::make_unique<testsupport::NginxServer>(www_->path());
+        certs_ = std::make_unique<testsupport::TestCertificates>();
+        const auto issued = certs_->Issue("127.0.0.1", "IP:127.0.0.1,DNS:localhost");
+        const testsupport::NginxTls tls{issued.cert, issued.key};
+        secureWeb_ = std::make_unique<testsupport::NginxServer>(www_->path(), "", &tls);
         const std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
         std::string upper = md5;
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -39,6 +43,8 @@ class Download : public ::testing::Test {
         rows += v(8, 8, "/pacote.zip", md5, "pacote.zip");
         rows += v(9, 9, "/pacote.zip HTTP/1.0\r\nX-Mal: 1\r\n", md5, "pacote.zip");
         rows += v(10, 10, "/pacote.zip", "", "pacote.zip");  // no digest published
+        rows += agenttest::InsertVersion(
+            {11, 11, 0, 3, 0, 0, 0, secureWeb_->url("/pacote.zip"), md5, "pacote.zip"});
         // A table with a column of its own named vl_versao shadows the computed one (the
         // query's "SELECT *" comes first): the server then hands the agent any text.
         rows +=
@@ -54,6 +60,8 @@ class Download : public ::testing::Test {
     }
     static void TearDownTestSuite() {
         db_.reset();
+        secureWeb_.reset();
+        certs_.reset();
         web_.reset();
         www_.reset();
     }
@@ -69,6 +77,8 @@ class Download : public ::testing::Test {
 
     static inline std::unique_ptr<testsupport::TempDir> www_;
     static inline std::unique_ptr<testsupport::NginxServer> web_;
+    static inline std::unique_ptr<testsupport::TestCertificates> certs_;
+    static inline std::unique_ptr<testsupport::NginxServer> secureWeb_;
     static inline std::unique_ptr<testsupport::MariaDbServer> db_;
     static inline std::string md5_;
 };
@@ -92,6 +102,27 @@ TEST_F(Download, FetchesVerifiesAndRecordsThePackage) {
         EXPECT_EQ(log[0].range, "");
         EXPECT_EQ(log[0].status, "200");
     }
+}
+
+TEST_F(Download, AnHttpsLinkIsFetchedOnlyFromAServerTheTrustStoreVouchesFor) {
+    const std::vector<std::string> args = {"2000000000000", "2.0", "11", "1", "p"};
+    {
+        AgentFolder agent;
+        const auto r = agent.Run(args, db_->port(), {{"SSL_CERT_FILE", certs_->ca()}});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out, agenttest::kAlertLine);
+        EXPECT_EQ(agenttest::Md5Sum(agent / "pacote.zip"), md5_);
+        EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+                  agenttest::IniText("3000000000000", agent / "pacote.zip"));
+        EXPECT_EQ(secureWeb_->AccessLog().size(), 1u);
+    }
+    AgentFolder agent;
+    const auto r = agent.Run(args, db_->port(), {{"SSL_CERT_FILE", certs_->otherCa()}});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
+    EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+    EXPECT_EQ(secureWeb_->AccessLog().size(), 1u);  // no request without a trusted certificate
 }
 
 TEST_F(Download, AValidPackageAlreadyThereIsRecordedWithoutTransfer) {

@@ -18,26 +18,9 @@ namespace {
 
 // Certificates: a CA, a server certificate it signed for 127.0.0.1, and an unrelated CA.
 struct Certificates {
-    testsupport::TempDir dir{"travik-tls"};
-
-    Certificates() {
-        testsupport::WriteFile(dir / "san.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-        const std::string ec = "ec:" + (dir / "ec.param");
-        Run({"openssl", "ecparam", "-name", "prime256v1", "-out", dir / "ec.param"});
-        for (const std::string ca : {"ca", "other"})
-            Run({"openssl", "req", "-x509", "-newkey", ec, "-nodes", "-keyout", dir / (ca + ".key"),
-                 "-out", dir / (ca + ".pem"), "-days", "2", "-subj", "/CN=Travik test " + ca});
-        Run({"openssl", "req", "-newkey", ec, "-nodes", "-keyout", dir / "server.key", "-out",
-             dir / "server.csr", "-subj", "/CN=127.0.0.1"});
-        Run({"openssl", "x509", "-req", "-in", dir / "server.csr", "-CA", dir / "ca.pem", "-CAkey",
-             dir / "ca.key", "-CAcreateserial", "-out", dir / "server.pem", "-days", "2",
-             "-extfile", dir / "san.ext"});
-    }
-
-    static void Run(const std::vector<std::string>& argv) {
-        const auto r = testsupport::Run({.argv = argv});
-        if (r.exitStatus != 0) throw std::runtime_error(argv[1] + ": " + r.err);
-    }
+    testsupport::TestCertificates made;
+    testsupport::TestCertificates::Issued server =
+        made.Issue("127.0.0.1", "IP:127.0.0.1,DNS:localhost");
 };
 
 Certificates& Certs() {
@@ -47,9 +30,8 @@ Certificates& Certs() {
 
 testsupport::MariaDbServer& Server() {
     static testsupport::MariaDbServer server({
-        .extraArgs = {"--ssl-cert=" + Certs().dir / "server.pem",
-                      "--ssl-key=" + Certs().dir / "server.key",
-                      "--ssl-ca=" + Certs().dir / "ca.pem"},
+        .extraArgs = {"--ssl-cert=" + Certs().server.cert, "--ssl-key=" + Certs().server.key,
+                      "--ssl-ca=" + Certs().made.ca()},
         .initSql = "CREATE USER 'secure'@'%' IDENTIFIED BY 'tls' REQUIRE SSL;\n",
         .generalLog = false,
     });
@@ -88,7 +70,7 @@ TEST(ClientTls, EncryptedLoginWithoutCa) {
 }
 
 TEST(ClientTls, CaThatSignedTheServerCertificate) {
-    auto client = TlsClient(Certs().dir / "ca.pem");
+    auto client = TlsClient(Certs().made.ca());
     ASSERT_TRUE(Connect(*client, "secure", "tls"))
         << client->LastErrorNo() << " " << client->LastError();
     EXPECT_TRUE(client->IsSSLUsed());
@@ -96,7 +78,7 @@ TEST(ClientTls, CaThatSignedTheServerCertificate) {
 }
 
 TEST(ClientTls, OtherCaRefusesTheServer) {
-    auto client = TlsClient(Certs().dir / "other.pem");
+    auto client = TlsClient(Certs().made.otherCa());
     EXPECT_FALSE(Connect(*client, "secure", "tls"));
     EXPECT_FALSE(client->Connected());
     EXPECT_NE(client->LastErrorNo(), 0u);

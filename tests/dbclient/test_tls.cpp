@@ -18,54 +18,22 @@ using nettest::LoginOptions;
 using testsupport::Run;
 
 struct Certificates {
-    std::unique_ptr<testsupport::TempDir> dir;
     std::string ca, otherCa, caFolder, cert, key;
 };
 
 Certificates* gCerts = nullptr;
 testsupport::MariaDbServer* gServer = nullptr;
 
-void Openssl(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"openssl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const auto result = Run({.argv = argv});
-    if (result.exitStatus != 0) throw std::runtime_error("openssl failed: " + result.err);
-}
-
 class TlsEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        certs_.dir = std::make_unique<testsupport::TempDir>("travik-tls");
-        const auto& d = *certs_.dir;
-        certs_.ca = d / "ca.pem";
-        certs_.otherCa = d / "other-ca.pem";
-        certs_.cert = d / "server.pem";
-        certs_.key = d / "server.key";
-        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt",
-                                             "ec_paramgen_curve:prime256v1", "-nodes"};
-        auto args = std::vector<std::string>{"req", "-x509"};
-        args.insert(args.end(), ec.begin(), ec.end());
-        auto ca = args;
-        ca.insert(ca.end(), {"-keyout", d / "ca.key", "-out", certs_.ca, "-days", "2", "-subj",
-                             "/CN=Travik Test CA"});
-        Openssl(ca);
-        auto other = args;
-        other.insert(other.end(), {"-keyout", d / "other.key", "-out", certs_.otherCa, "-days", "2",
-                                   "-subj", "/CN=Travik Other CA"});
-        Openssl(other);
-        auto request = std::vector<std::string>{"req"};
-        request.insert(request.end(), ec.begin(), ec.end());
-        request.insert(request.end(),
-                       {"-keyout", certs_.key, "-out", d / "server.csr", "-subj", "/CN=127.0.0.1"});
-        Openssl(request);
-        testsupport::WriteFile(d / "san.ext", "subjectAltName=IP:127.0.0.1\n");
-        Openssl({"x509", "-req", "-in", d / "server.csr", "-CA", certs_.ca, "-CAkey", d / "ca.key",
-                 "-CAcreateserial", "-out", certs_.cert, "-days", "2", "-extfile", d / "san.ext"});
+        made_ = std::make_unique<testsupport::TestCertificates>();
+        const auto server = made_->Issue("127.0.0.1", "IP:127.0.0.1");
+        certs_ = {made_->ca(), made_->otherCa(), *made_ / "cafolder", server.cert, server.key};
         // A CA folder in the hashed form the library looks up.
-        certs_.caFolder = d / "cafolder";
         Run({.argv = {"mkdir", certs_.caFolder}});
         Run({.argv = {"cp", certs_.ca, certs_.caFolder + "/ca.pem"}});
-        Openssl({"rehash", certs_.caFolder});
+        testsupport::Openssl({"rehash", certs_.caFolder});
         gCerts = &certs_;
 
         server_ = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
@@ -75,10 +43,11 @@ class TlsEnvironment : public ::testing::Environment {
     }
     void TearDown() override {
         server_.reset();
-        certs_.dir.reset();
+        made_.reset();
     }
 
   private:
+    std::unique_ptr<testsupport::TestCertificates> made_;
     Certificates certs_;
     std::unique_ptr<testsupport::MariaDbServer> server_;
 };

@@ -380,7 +380,54 @@ std::vector<std::string> MariaDbServer::LoggedQueries() const {
     return queries;
 }
 
-NginxServer::NginxServer(const std::string& root, const std::string& extraServerConfig) {
+void Openssl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"openssl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const auto result = Run({.argv = argv});
+    if (result.exitStatus != 0) throw std::runtime_error("openssl failed: " + result.err);
+}
+
+namespace {
+
+const std::vector<std::string> kEcKey = {"-newkey", "ec", "-pkeyopt",
+                                         "ec_paramgen_curve:prime256v1", "-nodes"};
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+TestCertificates::TestCertificates() {
+    ca_ = dir_ / "ca.pem";
+    otherCa_ = dir_ / "other-ca.pem";
+    Openssl(Joined(
+        Joined({"req", "-x509"}, kEcKey),
+        {"-keyout", dir_ / "ca.key", "-out", ca_, "-days", "2", "-subj", "/CN=Travik Test CA"}));
+    Openssl(Joined(Joined({"req", "-x509"}, kEcKey),
+                   {"-keyout", dir_ / "other-ca.key", "-out", otherCa_, "-days", "2", "-subj",
+                    "/CN=Travik Other CA"}));
+}
+
+TestCertificates::Issued TestCertificates::Issue(const std::string& commonName,
+                                                 const std::string& subjectAltName,
+                                                 bool byOtherCa) {
+    const std::string base = dir_ / ("server" + std::to_string(++issued_));
+    Issued issued{base + ".pem", base + ".key"};
+    Openssl(Joined(Joined({"req"}, kEcKey),
+                   {"-keyout", issued.key, "-out", base + ".csr", "-subj", "/CN=" + commonName}));
+    WriteFile(base + ".ext", "subjectAltName=" + subjectAltName + "\n");
+    const std::string ca = byOtherCa ? otherCa_ : ca_;
+    const std::string caKey = dir_ / (byOtherCa ? "other-ca.key" : "ca.key");
+    Openssl({"x509", "-req", "-in", base + ".csr", "-CA", ca, "-CAkey", caKey, "-CAcreateserial",
+             "-out", issued.cert, "-days", "2", "-extfile", base + ".ext"});
+    return issued;
+}
+
+NginxServer::NginxServer(const std::string& root, const std::string& extraServerConfig,
+                         const NginxTls* tls)
+    : tls_(tls != nullptr) {
     dir_ = std::make_unique<TempDir>("travik-nginx");
     const std::string d = dir_->path();
     port_ = FreePort();
@@ -399,7 +446,14 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraServer
     for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         conf += std::string("  ") + t + "_temp_path " + d + "/" + t + ";\n";
     conf += "  sendfile on;\n  keepalive_timeout 5;\n";
-    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n";
+    conf +=
+        "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + (tls_ ? " ssl" : "") + ";\n";
+    if (tls_) {
+        conf +=
+            "    ssl_certificate " + tls->cert + ";\n    ssl_certificate_key " + tls->key + ";\n";
+        if (!tls->protocols.empty()) conf += "    ssl_protocols " + tls->protocols + ";\n";
+        if (!tls->ciphers.empty()) conf += "    ssl_ciphers " + tls->ciphers + ";\n";
+    }
     conf += "    root " + root + ";\n" + extraServerConfig + "\n  }\n}\n";
     WriteFile(d + "/nginx.conf", conf);
     pid_ =
@@ -418,7 +472,7 @@ NginxServer::~NginxServer() {
 }
 
 std::string NginxServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) +
+    return (tls_ ? "https" : "http") + std::string("://127.0.0.1:") + std::to_string(port_) +
            (path.empty() || path[0] != '/' ? "/" : "") + path;
 }
 

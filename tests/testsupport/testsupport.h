@@ -131,11 +131,46 @@ class MariaDbServer {
     std::unique_ptr<TempDir> dir_;
 };
 
-// A private nginx serving `root` on 127.0.0.1; its access log records each request
-// with the Range header and status.
+// Runs the openssl command-line tool; throws with its error output when it fails.
+void Openssl(const std::vector<std::string>& args);
+
+// Certificates made at test time with the openssl tool (EC P-256, valid two days): a
+// test CA, another CA unrelated to it, and server certificates signed by either.
+class TestCertificates {
+  public:
+    TestCertificates();
+    const std::string& ca() const { return ca_; }
+    const std::string& otherCa() const { return otherCa_; }
+    struct Issued {
+        std::string cert, key;
+    };
+    // A server certificate for `commonName` with the subject alternative names
+    // `subjectAltName` (e.g. "IP:127.0.0.1,DNS:localhost"), signed by the test CA or by
+    // the other one.
+    Issued Issue(const std::string& commonName, const std::string& subjectAltName,
+                 bool byOtherCa = false);
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+
+  private:
+    TempDir dir_{"travik-certs"};
+    std::string ca_, otherCa_;
+    int issued_ = 0;
+};
+
+// TLS for an nginx server: its certificate and key, and the protocol versions and
+// ciphers it offers (nginx's defaults when empty).
+struct NginxTls {
+    std::string cert, key;
+    std::string protocols;
+    std::string ciphers;
+};
+
+// A private nginx serving `root` on 127.0.0.1 (over TLS when `tls` is given); its
+// access log records each request with the Range header and status.
 class NginxServer {
   public:
-    explicit NginxServer(const std::string& root, const std::string& extraServerConfig = "");
+    explicit NginxServer(const std::string& root, const std::string& extraServerConfig = "",
+                         const NginxTls* tls = nullptr);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -153,6 +188,7 @@ class NginxServer {
     std::unique_ptr<TempDir> dir_;
     int port_ = 0;
     pid_t pid_ = -1;
+    bool tls_ = false;
 };
 
 // Path of the agent binary built with the tests.
