@@ -21,5 +21,7 @@ set(ZLIB_LIBRARY /usr/${TRAVIK_MINGW_PREFIX}/lib/libz.a CACHE FILEPATH "")
 set(ZLIB_INCLUDE_DIR /usr/${TRAVIK_MINGW_PREFIX}/include CACHE PATH "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Size-optimised builds are also stripped.
+set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT "-s")
 # Tests run under Wine, in a prefix of their own.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/wine-run")

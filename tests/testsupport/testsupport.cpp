@@ -249,7 +249,14 @@ ProcessResult Process::Wait(std::chrono::milliseconds timeout) {
     }
     result_.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start_);
-    while (outFd_ >= 0 || errFd_ >= 0) Drain(100);
+    // What the child wrote is there by now; a process it left behind (a Wine server,
+    // say) may hold the pipes open for longer, and is not waited for.
+    const auto drained = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while ((outFd_ >= 0 || errFd_ >= 0) && std::chrono::steady_clock::now() < drained) Drain(100);
+    for (int* fd : {&outFd_, &errFd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
     result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result_.out = out_;
     result_.err = err_;
