@@ -4,9 +4,9 @@
 // piece per connection (redirects, resumed and restarted transfers).
 //
 // Redirects may lead anywhere, but the target lets the transfer reach only the loopback
-// addresses: any other host (and every name, which would be resolved) ends the transfer
-// before it is looked up. Whatever happens, the files stay in the destination folder and
-// nothing is written beside it.
+// addresses, and there only the target's own server: any other host or port (and every
+// name, which would be resolved) ends the transfer before it is looked up. Whatever happens, the
+// files stay in the destination folder and nothing is written beside it.
 #include <arpa/inet.h>
 #include <stdlib.h>
 
@@ -40,8 +40,13 @@ constexpr std::string_view kResumed = "parte";
 
 struct LeftLoopback {};
 
-bool Loopback(const std::string& hostAndPort) {
-    std::string host = hostAndPort.substr(0, hostAndPort.rfind(':'));
+// A loopback address, and on it only the port of the target's own server: other local
+// services are left alone.
+bool Loopback(const std::string& hostAndPort, int port) {
+    const auto colon = hostAndPort.rfind(':');
+    std::string host = hostAndPort.substr(0, colon);
+    const std::string portText = colon == std::string::npos ? "" : hostAndPort.substr(colon + 1);
+    if (host != "0.0.0.0" && portText != std::to_string(port)) return false;
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     in_addr v4;
@@ -52,15 +57,15 @@ bool Loopback(const std::string& hostAndPort) {
 }
 
 // Puts the loopback check in front of the worker's own status hook, once per worker.
-void GuardSocket(TDownloadWorker& worker, TBlockingSocket*& guarded) {
+void GuardSocket(TDownloadWorker& worker, TBlockingSocket*& guarded, int port) {
     auto* http = dynamic_cast<THTTPDownloadWorker*>(&worker);
     FUZZ_CHECK(http != nullptr);
     TBlockingSocket& sock = http->HTTPClient().Sock();
     if (guarded == &sock) return;
     guarded = &sock;
-    sock.OnStatus = [inner = sock.OnStatus](TBlockingSocket& sender, TSocketHookReason reason,
-                                            const std::string& value) {
-        if (reason == hrResolvingBegin && !Loopback(value)) throw LeftLoopback{};
+    sock.OnStatus = [inner = sock.OnStatus, port](TBlockingSocket& sender, TSocketHookReason reason,
+                                                  const std::string& value) {
+        if (reason == hrResolvingBegin && !Loopback(value, port)) throw LeftLoopback{};
         if (inner) inner(sender, reason, value);
     };
 }
@@ -119,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         downloader.SetDownloadDest(dest.string());
         downloader.SetDownloadUrl(server.Url(choice & kNameFromServer ? "/" : "/pasta/pacote.zip"));
         if (choice & kNameGiven) downloader.SetDownloadNomeArq(kName);
-        downloader.SetOnBeforeDownload([&](TDownloadWorker& w) { GuardSocket(w, guarded); });
+        downloader.SetOnBeforeDownload(
+            [&](TDownloadWorker& w) { GuardSocket(w, guarded, server.Port()); });
         downloader.SetOnHookMonitor([&](TBlockingSocket&, std::int32_t, std::int32_t, double,
                                         std::uint16_t, std::uint16_t, std::uint16_t) {
             if (choice & kPause) downloader.Pause();

@@ -57,7 +57,10 @@ void Request(THTTPClient& client, std::uint8_t choice, const std::string& url,
     // had no status line).
     FUZZ_CHECK(document.size() <= served + 1);
     const auto& headers = client.Headers();
-    if (!done || headers.empty() || !StartsWith(UpperCase(headers[0]), "HTTP/")) return;
+    // Code 0: lines without a status line after all, read as the body of an old answer.
+    if (!done || headers.empty() || !StartsWith(UpperCase(headers[0]), "HTTP/") ||
+        client.ResultCode() == 0)
+        return;
     FUZZ_CHECK(client.ResultCode() >= 0);
     const Framing f = FramingOf(headers);
     if (head || f.chunked || client.ResultCode() == 204 || client.ResultCode() == 304) {

@@ -155,7 +155,8 @@ void RunSession(std::uint8_t choice, int port) {
     for (int more = 0;; ++more) {
         if (!executed) {
             CheckFailure(c);
-            FUZZ_CHECK(result == nullptr);
+            // A result comes with a failure only when its rows broke off.
+            if (result) FUZZ_CHECK(result->HadErrors());
         }
         if (result) CheckResult(*result, choice);
         result.reset();
