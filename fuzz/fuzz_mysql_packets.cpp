@@ -90,10 +90,11 @@ void CheckError(ByteSpan packet, unsigned protocol, std::uint32_t flags) {
     const TServerError e = ParseErrorPacket(packet, protocol, flags);
     FUZZ_CHECK(e.message.size() <= 199);
     FUZZ_CHECK(e.message.find('\0') == std::string::npos);
-    if (packet.size() < 4 || protocol < 10)
+    const unsigned number = packet.size() < 4 ? 0 : packet[1] | unsigned{packet[2]} << 8;
+    if (protocol < 10 || number == 0)
         FUZZ_CHECK(e.number == 2000);
     else
-        FUZZ_CHECK(e.number == (packet[1] | static_cast<unsigned>(packet[2]) << 8));
+        FUZZ_CHECK(e.number == number);
 }
 
 void CheckEnd(ByteSpan packet) {

@@ -123,9 +123,9 @@ void CheckResult(TMysqlResult& r, std::uint8_t choice) {
     }
 }
 
-// A failure is reported with its number and text, never as success.
+// A failure is reported with an error number, never as success.
 void CheckFailure(const TMysqlClient& c) {
-    FUZZ_CHECK(c.LastErrorNo() != 0 && !c.LastError().empty());
+    FUZZ_CHECK(c.LastErrorNo() != 0);
 }
 
 void RunSession(std::uint8_t choice, int port) {
