@@ -11,6 +11,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -101,6 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const stdfs::path base = [] {
         char pattern[] = "/tmp/travik-fuzz-download-XXXXXX";
         FUZZ_CHECK(mkdtemp(pattern) != nullptr);
+        static std::string made = pattern;
+        std::atexit([] { stdfs::remove_all(made); });
         return stdfs::path(pattern);
     }();
     if (size == 0) return 0;
