@@ -1,6 +1,8 @@
 #include "dbclient/DbParams.h"
 
 #include <algorithm>
+#include <cmath>
+#include <variant>
 
 #include "dbclient/DbErrors.h"
 #include "dbclient/DbStrings.h"
@@ -58,9 +60,13 @@ std::string TParam::SqlLiteral() const {
     switch (FDataType) {
         case ftBoolean:
             return std::get<bool>(FValue.data()) ? "1" : "0";
+        case ftFloat:
+            // "nan" or "inf" in the statement would be read as a column name.
+            if (!std::isfinite(std::get<double>(FValue.data())))
+                throw EDatabaseError(FormatMsg("Parameter '%s' is not a finite number", FName));
+            return AsString();
         case ftInteger:
         case ftLargeint:
-        case ftFloat:
             return AsString();
         default:
             return QuoteSqlString(AsString());

@@ -35,7 +35,8 @@ class TParam {
     std::string AsString() const;
 
     // The value written as an SQL literal: NULL, a bare number, 1 or 0 for a boolean, a
-    // quoted and escaped text for texts, dates and times.
+    // quoted and escaped text for texts, dates and times. A floating-point value that is
+    // not a finite number has no literal: "Parameter '%s' is not a finite number".
     std::string SqlLiteral() const;
 
   private:

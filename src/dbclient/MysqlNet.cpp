@@ -59,6 +59,12 @@ TServerError ParseErrorPacket(std::span<const std::uint8_t> payload, unsigned pr
         if ((client_flag & 0x4000) != 0 && payload[3] == '#')
             pos = std::min<std::size_t>(9, payload.size());
     }
+    // Number 0 means "no error" to every caller: such a packet is still a failure.
+    if (error.number == 0) {
+        error.number = CR_UNKNOWN_ERROR;
+        error.message = ClientErrorText(CR_UNKNOWN_ERROR);
+        return error;
+    }
     // The message is a text: it ends at a zero byte, if any.
     std::string_view message = AsText(payload.data() + pos, payload.size() - pos);
     message = message.substr(0, message.find('\0'));

@@ -43,7 +43,8 @@ struct TServerError {
 };
 // Decodes an error packet as the session reads it: fewer than 4 bytes or a server of a
 // protocol version below 10 give 2000; the 4.1 form ('#' and the SQL state, with client
-// flag 0x4000) loses its state. The message is cut to 199 characters.
+// flag 0x4000) loses its state. The message is cut to 199 characters. An error number 0
+// gives 2000 as well.
 TServerError ParseErrorPacket(std::span<const std::uint8_t> payload, unsigned protocol_version,
                               std::uint32_t client_flag);
 

@@ -102,6 +102,23 @@ TEST(DbSqlText, SubstitutionQuotesTexts) {
               "'2010-05-17 08:30:00', 'O\\'Brien \\\\ \\\"x\\\"\\n-- ;')");
 }
 
+TEST(DbSqlText, NonFiniteFloatHasNoLiteral) {
+    TParsedSql parsed = ParseSqlParams("SELECT * FROM t WHERE x = :f");
+    TParams params;
+    params.Rebuild(parsed.Names());
+    for (const double v : {std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        params.ParamByName("f").SetAsFloat(v);
+        try {
+            SubstituteParams(parsed, params);
+            FAIL() << v << " became a literal";
+        } catch (const EDatabaseError& e) {
+            EXPECT_STREQ(e.what(), "Parameter 'f' is not a finite number");
+        }
+    }
+    params.ParamByName("f").SetAsFloat(-1e300);
+    EXPECT_EQ(SubstituteParams(parsed, params), "SELECT * FROM t WHERE x = -1e+300");
+}
+
 TEST(DbSqlText, FirstTableOfASelect) {
     using V = std::vector<std::string>;
     EXPECT_EQ(FindSelectTable(

@@ -238,6 +238,10 @@ TEST(ErrorPacket, ParsedFromBytes) {
     EXPECT_EQ(old.message, "old message");
     // A '#' without a full state does not read past the packet.
     EXPECT_EQ(parse("\xff\x15\x04#28", 10, kFlag41).message, "");
+    // Error number 0 would read as no error at all: it is an unknown error.
+    const TServerError zero = parse(std::string("\xff\0\0#28000denied", 14), 10, kFlag41);
+    EXPECT_EQ(zero.number, CR_UNKNOWN_ERROR);
+    EXPECT_EQ(zero.message, "Unknown MySQL error");
 }
 
 TEST(CompressedWrite, ShortDataGoesUncompressedLongerDataCompressed) {
