@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include "agent/MachineIdentifier.h"
+#include "dbclient/DbConnection.h"
+#include "dbclient/DbErrors.h"
 #include "platform/environment.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
@@ -116,4 +118,19 @@ TEST(Win32Platform, RegistryModeStoresValuesUnderPathAndSection) {
     EXPECT_EQ(store.ReadString("ATUALIZACAO", "VERSAO", "none"), "none");
     store.EraseSection("ATUALIZACAO");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TravikVersoesTest");
+}
+
+TEST(Win32Platform, AnEncryptedConnectionWithoutTheOpenSslDllsFailsToLoadThem) {
+    dbclient::TDbConnection connection;
+    connection.SetHost("127.0.0.1");
+    connection.SetUserName("atualizacaodb");
+    connection.SetConnectOptions({dbclient::coSSL});
+    try {
+        connection.SetConnected(true);
+        ADD_FAILURE() << "connected without the TLS libraries";
+    } catch (const dbclient::EDbError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "DBI Error Code: (1001)\r\nError load SSL Library \r\nUnknown error");
+    }
+    EXPECT_FALSE(connection.Connected());
 }
