@@ -4,58 +4,6 @@
 
 namespace testsupport::mysql {
 
-std::string LE(std::uint64_t v, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-    return out;
-}
-
-std::string Packet(std::uint8_t seq, const std::string& payload) {
-    return LE(payload.size(), 3) + static_cast<char>(seq) + payload;
-}
-
-std::string LengthCoded(const std::string& s) {
-    if (s.size() < 251) return static_cast<char>(s.size()) + s;
-    return "\xfc" + LE(s.size(), 2) + s;
-}
-
-std::string Ok() {
-    return std::string("\0\0\0", 3) + LE(2, 2) + LE(0, 2);
-}
-
-std::string Eof() {
-    return "\xfe" + LE(0, 2) + LE(2, 2);
-}
-
-std::string Error(int number, const std::string& text) {
-    return "\xff" + LE(static_cast<std::uint64_t>(number), 2) + "#42000" + text;
-}
-
-std::string ResultSet(const std::vector<Col>& cols, const std::vector<Row>& rows) {
-    std::uint8_t seq = 1;
-    std::string out = Packet(seq++, std::string(1, static_cast<char>(cols.size())));
-    for (const Col& c : cols) {
-        std::string def = LengthCoded("def") + LengthCoded("db") + LengthCoded(c.table) +
-                          LengthCoded(c.table) + LengthCoded(c.name) + LengthCoded(c.name);
-        def += '\x0c' + LE(33, 2) + LE(c.length, 4) + static_cast<char>(c.type) + LE(c.flags, 2) +
-               '\0' + LE(0, 2);
-        out += Packet(seq++, def);
-    }
-    out += Packet(seq++, Eof());
-    for (const Row& r : rows) {
-        std::string p;
-        for (const auto& v : r) p += v ? LengthCoded(*v) : std::string("\xfb");
-        out += Packet(seq++, p);
-    }
-    return out + Packet(seq++, Eof());
-}
-
-std::string IndexResult(const std::vector<Row>& rows) {
-    static const std::vector<Col> columns = {{"Table"},        {"Non_unique"},  {"Key_name"},
-                                             {"Seq_in_index"}, {"Column_name"}, {"Collation"}};
-    return ResultSet(columns, rows);
-}
-
 namespace {
 
 std::optional<std::string> ReadPacket(ScriptedConnection& c) {
@@ -101,11 +49,7 @@ void ScriptedMysql::Serve(ScriptedConnection& c, int index) {
             return;
         }
     }
-    std::string greeting = "\x0a" + options_.version + '\0' + LE(7, 4) + "abcdefgh" + '\0';
-    greeting += LE(0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1, 2) + '\x21' + LE(2, 2) +
-                std::string(13, '\0');
-    greeting += "ijklmnopqrst" + std::string(1, '\0');
-    c.Send(Packet(0, greeting));
+    c.Send(Packet(0, Greeting(options_.version)));
     if (!ReadPacket(c)) return;  // the login
     {
         std::lock_guard lock(mutex_);

@@ -1,6 +1,6 @@
 // A scripted MySQL server (protocol 10) on 127.0.0.1, for what a real server will not
 // do: exact statement bytes, old versions, hostile values, refused and silent logins,
-// answers that never come. Also the packet builders its scripts answer with.
+// answers that never come.
 #pragma once
 
 #include <cstdint>
@@ -11,30 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/MysqlMessages.h"
 #include "testsupport/ScriptedServer.h"
 
 namespace testsupport::mysql {
-
-std::string LE(std::uint64_t v, int bytes);
-std::string Packet(std::uint8_t seq, const std::string& payload);
-std::string LengthCoded(const std::string& s);
-std::string Ok();
-std::string Eof();
-std::string Error(int number, const std::string& text);
-
-struct Col {
-    std::string name;
-    std::uint8_t type = 253;  // VAR_STRING
-    std::uint32_t length = 40;
-    std::uint32_t flags = 0;
-    std::string table = "versao";
-};
-using Row = std::vector<std::optional<std::string>>;
-
-// The packets of a text result set, from sequence number 1.
-std::string ResultSet(const std::vector<Col>& cols, const std::vector<Row>& rows);
-// An answer to "SHOW INDEX FROM ...".
-std::string IndexResult(const std::vector<Row>& rows);
 
 class ScriptedMysql {
   public:

@@ -8,9 +8,10 @@
 
 #include "dbclient/ClientErrors.h"
 #include "dbclient/MysqlClient.h"
-#include "dbclient/WireMessages.h"
+#include "testsupport/MysqlMessages.h"
 
 using namespace dbclient;
+namespace mysql = testsupport::mysql;
 
 namespace {
 
@@ -36,10 +37,10 @@ void ServeOnePipeClient(HANDLE pipe, std::string& login) {
         if (length > 0) ReadFile(pipe, payload.data(), static_cast<DWORD>(length), &n, nullptr);
         return payload;
     };
-    send(wire::Packet(0, wire::Greeting("5.5.5-10.11.6-MariaDB", 0xA20D, true)));
+    send(mysql::Packet(0, mysql::Greeting()));
     login = receive();
-    send(wire::Packet(2, wire::Ok()));
-    while (!receive().empty()) send(wire::Packet(1, wire::Ok()));
+    send(mysql::Packet(2, mysql::Ok()));
+    while (!receive().empty()) send(mysql::Packet(1, mysql::Ok()));
     DisconnectNamedPipe(pipe);
 }
 
