@@ -70,10 +70,6 @@ class Download : public ::testing::Test {
         return agent.Run({"2000000000000", "2.0", std::to_string(sistema), "1", agent / "p"},
                          db_->port());
     }
-    std::vector<testsupport::NginxServer::LogEntry> RequestsSince(std::size_t mark) const {
-        auto log = web_->AccessLog();
-        return {log.begin() + static_cast<long>(std::min(mark, log.size())), log.end()};
-    }
 
     static inline std::unique_ptr<testsupport::TempDir> www_;
     static inline std::unique_ptr<testsupport::NginxServer> web_;
@@ -95,7 +91,7 @@ TEST_F(Download, FetchesVerifiesAndRecordsThePackage) {
         EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip.part"));
         EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
                   agenttest::IniText("3000000000000", agent / "pacote.zip"));
-        const auto log = RequestsSince(mark);
+        const auto log = web_->AccessLogSince(mark);
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0].method, "GET");
         EXPECT_EQ(log[0].uri, "/pacote.zip");
@@ -136,7 +132,7 @@ TEST_F(Download, AValidPackageAlreadyThereIsRecordedWithoutTransfer) {
     const auto r = RunSystem(agent, 1);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out, agenttest::kAlertLine);
-    EXPECT_TRUE(RequestsSince(mark).empty());
+    EXPECT_TRUE(web_->AccessLogSince(mark).empty());
     EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
               "[OUTRA]\r\nCHAVE=1\r\n\r\n[ATUALIZACAO]\r\nARQUIVO=" + (agent / "pacote.zip") +
                   "\r\nVERSAO=3000000000000\r\n\r\n");
@@ -148,7 +144,7 @@ TEST_F(Download, AWrongPackageAlreadyThereIsReplaced) {
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunSystem(agent, 1);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(RequestsSince(mark).size(), 1u);
+    EXPECT_EQ(web_->AccessLogSince(mark).size(), 1u);
     EXPECT_EQ(agenttest::Md5Sum(agent / "pacote.zip"), md5_);
 }
 
@@ -167,7 +163,7 @@ TEST_F(Download, AWrongPackageThatCannotBeDeletedEndsTheRunWithTheError) {
     const auto r = RunSystem(agent, 1);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
-    EXPECT_TRUE(RequestsSince(mark).empty());  // the file that stays blocks every download
+    EXPECT_TRUE(web_->AccessLogSince(mark).empty());  // the file that stays blocks every download
     EXPECT_EQ(testsupport::ReadFile(package), "estragado");
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
@@ -179,7 +175,7 @@ TEST_F(Download, WrongDigestMeansThreeDownloadsThenTheError) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
-    const auto log = RequestsSince(mark);
+    const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 3u);
     for (const auto& e : log) {
         EXPECT_EQ(e.uri, "/pacote.zip");
@@ -196,7 +192,7 @@ TEST_F(Download, AnEmptyPublishedDigestNeverPassesForAPackage) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");  // no "Download Concluido"
     EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
-    EXPECT_EQ(RequestsSince(mark).size(), 3u);
+    EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
@@ -206,7 +202,7 @@ TEST_F(Download, MissingFileOnTheServerMeansThreeAttemptsThenTheError) {
     const auto r = RunSystem(agent, 4);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.zip.\n");
-    const auto log = RequestsSince(mark);
+    const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].status, "404");
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
@@ -223,7 +219,7 @@ TEST_F(Download, PackageNamesThatAreNoPlainFileNameAreRefused) {
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(r.err, "Nome de arquivo inválido em nome_versao: " + shown +
                              ". O pacote deve ter um nome de arquivo simples, sem pasta.\n");
-        EXPECT_TRUE(RequestsSince(mark).empty());
+        EXPECT_TRUE(web_->AccessLogSince(mark).empty());
         EXPECT_FALSE(testsupport::PathExists(agent / "../fora.zip"));
         EXPECT_FALSE(testsupport::PathExists(agent / "sub"));
         EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
@@ -238,7 +234,7 @@ TEST_F(Download, AVersionTextThatIsNoNumberNeverReachesTheIniFile) {
     EXPECT_EQ(r.err,
               "Versão inválida em vl_versao: \"3??ARQUIVO=C:\\mal.exe\". A versão publicada "
               "deve ser um número.\n");
-    EXPECT_TRUE(RequestsSince(mark).empty());
+    EXPECT_TRUE(web_->AccessLogSince(mark).empty());
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
@@ -251,7 +247,7 @@ TEST_F(Download, ALinkWithLineBreaksIsNotRequested) {
               "Endereço inválido em link_sistema: \"" + web_->url("/pacote.zip") +
                   " HTTP/1.0??X-Mal: 1??\". O endereço do pacote não pode conter caracteres de "
                   "controle.\n");
-    EXPECT_TRUE(RequestsSince(mark).empty());
+    EXPECT_TRUE(web_->AccessLogSince(mark).empty());
 }
 
 TEST_F(Download, MissingIniFolderFailsAfterTheVerifiedDownload) {

@@ -102,10 +102,6 @@ class Exchange : public ::testing::Test {
                                         std::to_string(cliente) +
                                         " AND id_sistema = " + std::to_string(sistema));
     }
-    std::vector<testsupport::NginxServer::LogEntry> RequestsSince(std::size_t mark) const {
-        auto log = web_->AccessLog();
-        return {log.begin() + static_cast<long>(std::min(mark, log.size())), log.end()};
-    }
 
     static inline std::unique_ptr<testsupport::TempDir> www_;
     static inline std::unique_ptr<testsupport::NginxServer> web_;
@@ -136,7 +132,7 @@ TEST_F(Exchange, NoNewerVersionRecordsTheMachineAndDownloadsNothing) {
     EXPECT_EQ(rows[0][0], "2.1.0.15");
     EXPECT_FALSE(rows[0][2].empty());
 
-    EXPECT_TRUE(RequestsSince(requests).empty());
+    EXPECT_TRUE(web_->AccessLogSince(requests).empty());
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
@@ -205,7 +201,7 @@ TEST_F(Exchange, OnlyTheGeneralVersionWithTheHighestIdAndTheClientVersionWithThe
     const auto r = agent.Run({"2000000000000", "2.0", "20", "77", agent / "p"}, db_->port());
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out, agenttest::kAlertLine);
-    const auto log = RequestsSince(requests);
+    const auto log = web_->AccessLogSince(requests);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].uri, "/c.zip");  // id 4, though 3.0.0.0 (id 3) is a higher version
     EXPECT_EQ(log[1].uri, "/d.zip");  // id 5, the lowest id of client 77
@@ -225,7 +221,7 @@ TEST_F(Exchange, ClientCodeZeroTakesTwoGeneralVersions) {
     const auto statements = AgentStatementsSince(mark);
     ASSERT_EQ(statements.size(), 3u);
     EXPECT_EQ(statements[2], SelectCliente(20, "2000000000000", 0));
-    const auto log = RequestsSince(requests);
+    const auto log = web_->AccessLogSince(requests);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].uri, "/c.zip");  // highest id
     EXPECT_EQ(log[1].uri, "/a.zip");  // lowest id
@@ -239,10 +235,10 @@ TEST_F(Exchange, PartsOfMoreThanFourDigitsAreCutBeforeComparing) {
     // 1.12345.0.0 compares as 1123400000000.
     auto r = agent.Run({"1123400000000", "1", "30", "1", agent / "p"}, db_->port());
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(RequestsSince(requests).empty());
+    EXPECT_TRUE(web_->AccessLogSince(requests).empty());
     r = agent.Run({"1123399999999", "1", "30", "1", agent / "p"}, db_->port());
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(RequestsSince(requests).size(), 1u);
+    EXPECT_EQ(web_->AccessLogSince(requests).size(), 1u);
     EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
               agenttest::IniText("1123400000000", agent / "a.zip"));
 }

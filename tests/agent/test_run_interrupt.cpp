@@ -58,10 +58,6 @@ class Interrupt : public ::testing::Test {
         web_.reset();
         www_.reset();
     }
-    std::vector<testsupport::NginxServer::LogEntry> RequestsSince(std::size_t mark) const {
-        auto log = web_->AccessLog();
-        return {log.begin() + static_cast<long>(std::min(mark, log.size())), log.end()};
-    }
     static std::vector<std::string> Args(const AgentFolder& agent, int sistema) {
         return {"3000000000000", "3.0", std::to_string(sistema), "1", agent / "p"};
     }
@@ -100,12 +96,12 @@ TEST_F(Interrupt, CloseDuringTheTransferPausesAndTheNextRunResumes) {
         EXPECT_LT(kept, kSize);
         EXPECT_FALSE(testsupport::PathExists(agent / "grande.bin"));
         EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
-        ASSERT_EQ(RequestsSince(mark).size(), 1u);
+        ASSERT_EQ(web_->AccessLogSince(mark).size(), 1u);
 
         const auto r2 = agent.Run(Args(agent, 1), db_->port());
         EXPECT_EQ(r2.exitStatus, 0) << r2.err;
         EXPECT_EQ(r2.out, agenttest::kAlertLine);
-        const auto log = RequestsSince(mark);
+        const auto log = web_->AccessLogSince(mark);
         ASSERT_EQ(log.size(), 2u);
         EXPECT_EQ(log[1].range, "bytes=" + std::to_string(kept) + "-");
         EXPECT_EQ(log[1].status, "206");

@@ -2,6 +2,7 @@
 // MariaDB and nginx servers started on 127.0.0.1 with private data folders.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -182,6 +183,11 @@ class NginxServer {
     };
     // Access log lines so far (waits briefly for nginx to write them).
     std::vector<LogEntry> AccessLog() const;
+    // The entries after the first `mark` ones (a mark taken as AccessLog().size()).
+    std::vector<LogEntry> AccessLogSince(std::size_t mark) const {
+        auto log = AccessLog();
+        return {log.begin() + static_cast<long>(std::min(mark, log.size())), log.end()};
+    }
     std::string accessLogPath() const;
 
   private:

@@ -94,10 +94,6 @@ class WindowsAgent : public ::testing::Test {
         EXPECT_EQ(wine_->User({"close", "TravikVersoesApplication", ""}).exitStatus, 0);
         return box.out;
     }
-    std::vector<testsupport::NginxServer::LogEntry> RequestsSince(std::size_t mark) const {
-        auto log = web_->AccessLog();
-        return {log.begin() + static_cast<long>(std::min(mark, log.size())), log.end()};
-    }
 
     static inline std::unique_ptr<testsupport::TempDir> www_;
     static inline std::unique_ptr<testsupport::NginxServer> web_;
@@ -145,7 +141,7 @@ TEST_F(WindowsAgent, AWrongDigestEndsInTheErrorBoxAfterThreeDownloads) {
     EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip."), std::string::npos) << box;
     const auto r = run.Wait(60s);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(RequestsSince(mark).size(), 3u);
+    EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
@@ -166,7 +162,7 @@ TEST_F(WindowsAgent, ATransferKilledHalfWayIsResumedByTheNextRun) {
 
     const auto r = testsupport::Run(agent.Options(*wine_, 3, db_->port()), 120s);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    const auto log = RequestsSince(mark);
+    const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1].range.rfind("bytes=", 0), 0u);
     EXPECT_GE(std::stoull(log[1].range.substr(6)), kept);

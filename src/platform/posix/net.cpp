@@ -1,5 +1,6 @@
 // POSIX sockets behind the portable socket interface.
 #include "platform/net.h"
+#include "platform/netaddress.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -275,54 +276,15 @@ int SetTimeoutOption(socket_t s, bool receive, int timeoutMs) {
 
 // --- Addresses of either family ---
 
-namespace {
-
-static_assert(sizeof(SocketAddress::storage) >= sizeof(sockaddr_storage));
-
-const sockaddr* AsSockaddr(const SocketAddress& a) {
-    return reinterpret_cast<const sockaddr*>(a.storage);
-}
-sockaddr* AsSockaddr(SocketAddress& a) {
-    return reinterpret_cast<sockaddr*>(a.storage);
-}
-socklen_t LengthOf(const SocketAddress& a) {
-    return AsSockaddr(a)->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
-int ToAf(AddressFamily family) {
-    return family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
-}
-
-}  // namespace
-
-AddressFamily FamilyOf(const SocketAddress& address) {
-    switch (AsSockaddr(address)->sa_family) {
-        case AF_INET:
-            return AddressFamily::IPv4;
-        case AF_INET6:
-            return AddressFamily::IPv6;
-        default:
-            return AddressFamily::None;
-    }
-}
+using namespace detail;
 
 std::string NumericHost(const SocketAddress& address) {
     if (FamilyOf(address) == AddressFamily::None) return std::string();
     char host[NI_MAXHOST] = "";
-    if (::getnameinfo(AsSockaddr(address), LengthOf(address), host, sizeof host, nullptr, 0,
+    if (::getnameinfo(AsSockaddr(address), AddressLength(address), host, sizeof host, nullptr, 0,
                       NI_NUMERICHOST) != 0)
         return std::string();
     return host;
-}
-
-int PortOf(const SocketAddress& address) {
-    switch (FamilyOf(address)) {
-        case AddressFamily::IPv4:
-            return ntohs(reinterpret_cast<const sockaddr_in*>(address.storage)->sin_port);
-        case AddressFamily::IPv6:
-            return ntohs(reinterpret_cast<const sockaddr_in6*>(address.storage)->sin6_port);
-        default:
-            return 0;
-    }
 }
 
 int ResolveAddress(const std::string& host, const std::string& port, AddressFamily family,
@@ -348,11 +310,11 @@ socket_t CreateTcpSocket(AddressFamily family) {
 }
 
 int Bind(socket_t s, const SocketAddress& address) {
-    return ::bind(s, AsSockaddr(address), LengthOf(address));
+    return ::bind(s, AsSockaddr(address), AddressLength(address));
 }
 
 int Connect(socket_t s, const SocketAddress& address) {
-    return ::connect(s, AsSockaddr(address), LengthOf(address));
+    return ::connect(s, AsSockaddr(address), AddressLength(address));
 }
 
 int LocalAddress(socket_t s, SocketAddress& address) {
@@ -367,35 +329,6 @@ int PeerAddress(socket_t s, SocketAddress& address) {
     return ::getpeername(s, AsSockaddr(address), &len);
 }
 
-namespace {
-
-// The level and name of an option for the socket's family.
-std::pair<int, int> OptionName(SocketOption option, bool ipv6) {
-    switch (option) {
-        case SocketOption::Linger:
-            return {SOL_SOCKET, SO_LINGER};
-        case SocketOption::RecvBuffer:
-            return {SOL_SOCKET, SO_RCVBUF};
-        case SocketOption::SendBuffer:
-            return {SOL_SOCKET, SO_SNDBUF};
-        case SocketOption::ReuseAddress:
-            return {SOL_SOCKET, SO_REUSEADDR};
-        case SocketOption::Broadcast:
-            return {SOL_SOCKET, SO_BROADCAST};
-        case SocketOption::Ttl:
-            return ipv6 ? std::pair{IPPROTO_IPV6, IPV6_UNICAST_HOPS} : std::pair{IPPROTO_IP, IP_TTL};
-        case SocketOption::MulticastTtl:
-            return ipv6 ? std::pair{IPPROTO_IPV6, IPV6_MULTICAST_HOPS}
-                        : std::pair{IPPROTO_IP, IP_MULTICAST_TTL};
-        case SocketOption::MulticastLoop:
-            return ipv6 ? std::pair{IPPROTO_IPV6, IPV6_MULTICAST_LOOP}
-                        : std::pair{IPPROTO_IP, IP_MULTICAST_LOOP};
-    }
-    return {SOL_SOCKET, 0};
-}
-
-}  // namespace
-
 int SetSocketOption(socket_t s, SocketOption option, bool ipv6, bool enabled, int value) {
     const auto [level, name] = OptionName(option, ipv6);
     if (option == SocketOption::Linger) {
@@ -404,9 +337,7 @@ int SetSocketOption(socket_t s, SocketOption option, bool ipv6, bool enabled, in
         l.l_linger = value;
         return ::setsockopt(s, level, name, &l, sizeof l);
     }
-    const bool flag = option == SocketOption::ReuseAddress || option == SocketOption::Broadcast ||
-                      option == SocketOption::MulticastLoop;
-    const int v = flag ? (enabled ? 1 : 0) : value;
+    const int v = IsFlagOption(option) ? (enabled ? 1 : 0) : value;
     return ::setsockopt(s, level, name, &v, sizeof v);
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/net.h"
+#include "platform/netaddress.h"
 #include "platform/win32/wide.h"
 
 namespace platform::net {
@@ -85,6 +86,11 @@ bool LoadWinsock(Winsock& w) {
 
 SOCKET Sock(socket_t s) {
     return static_cast<SOCKET>(s);
+}
+
+// A port between host and network byte order (the same swap both ways).
+u_short SwapBytes(u_short port) {
+    return static_cast<u_short>((port >> 8) | (port << 8));
 }
 
 }  // namespace
@@ -202,7 +208,7 @@ int ResolveIPv4(const std::string& host, std::uint32_t& address) {
 int ConnectIPv4(socket_t s, std::uint32_t address, std::uint16_t port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = static_cast<u_short>((port >> 8) | (port << 8));
+    to.sin_port = SwapBytes(port);
     to.sin_addr.s_addr = address;
     return Api().connect(Sock(s), reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
@@ -240,38 +246,7 @@ int SetTimeoutOption(socket_t s, bool receive, int timeoutMs) {
 
 // --- Addresses of either family ---
 
-namespace {
-
-static_assert(sizeof(SocketAddress::storage) >= sizeof(sockaddr_storage));
-
-const sockaddr* AsSockaddr(const SocketAddress& a) {
-    return reinterpret_cast<const sockaddr*>(a.storage);
-}
-sockaddr* AsSockaddr(SocketAddress& a) {
-    return reinterpret_cast<sockaddr*>(a.storage);
-}
-int LengthOf(const SocketAddress& a) {
-    return AsSockaddr(a)->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
-int ToAf(AddressFamily family) {
-    return family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
-}
-int NetworkToHost(u_short port) {
-    return ((port >> 8) & 0xFF) | ((port & 0xFF) << 8);
-}
-
-}  // namespace
-
-AddressFamily FamilyOf(const SocketAddress& address) {
-    switch (AsSockaddr(address)->sa_family) {
-        case AF_INET:
-            return AddressFamily::IPv4;
-        case AF_INET6:
-            return AddressFamily::IPv6;
-        default:
-            return AddressFamily::None;
-    }
-}
+using namespace detail;
 
 std::string NumericHost(const SocketAddress& address) {
     const AddressFamily family = FamilyOf(address);
@@ -284,22 +259,10 @@ std::string NumericHost(const SocketAddress& address) {
                "." + std::to_string(b[3]);
     }
     char host[NI_MAXHOST] = "";
-    if (Api().getnameinfo(AsSockaddr(address), LengthOf(address), host, sizeof host, nullptr, 0,
+    if (Api().getnameinfo(AsSockaddr(address), AddressLength(address), host, sizeof host, nullptr, 0,
                           NI_NUMERICHOST) != 0)
         return std::string();
     return host;
-}
-
-int PortOf(const SocketAddress& address) {
-    switch (FamilyOf(address)) {
-        case AddressFamily::IPv4:
-            return NetworkToHost(reinterpret_cast<const sockaddr_in*>(address.storage)->sin_port);
-        case AddressFamily::IPv6:
-            return NetworkToHost(
-                reinterpret_cast<const sockaddr_in6*>(address.storage)->sin6_port);
-        default:
-            return 0;
-    }
 }
 
 int ResolveAddress(const std::string& host, const std::string& port, AddressFamily family,
@@ -311,7 +274,7 @@ int ResolveAddress(const std::string& host, const std::string& port, AddressFami
         auto* in = reinterpret_cast<sockaddr_in*>(address.storage);
         in->sin_family = AF_INET;
         const unsigned long number = std::strtoul(port.c_str(), nullptr, 10);
-        in->sin_port = static_cast<u_short>(NetworkToHost(static_cast<u_short>(number)));
+        in->sin_port = SwapBytes(static_cast<u_short>(number));
         std::uint32_t ip = passive ? INADDR_ANY : 0x0100007F;  // 127.0.0.1 in network order
         if (!host.empty()) {
             if (const int rc = ResolveIPv4(host, ip); rc != 0) {
@@ -344,11 +307,11 @@ socket_t CreateTcpSocket(AddressFamily family) {
 }
 
 int Bind(socket_t s, const SocketAddress& address) {
-    return Api().bind(Sock(s), AsSockaddr(address), LengthOf(address));
+    return Api().bind(Sock(s), AsSockaddr(address), AddressLength(address));
 }
 
 int Connect(socket_t s, const SocketAddress& address) {
-    return Api().connect(Sock(s), AsSockaddr(address), LengthOf(address));
+    return Api().connect(Sock(s), AsSockaddr(address), AddressLength(address));
 }
 
 int LocalAddress(socket_t s, SocketAddress& address) {
@@ -363,39 +326,6 @@ int PeerAddress(socket_t s, SocketAddress& address) {
     return Api().getpeername(Sock(s), AsSockaddr(address), &len);
 }
 
-namespace {
-
-struct OptionKey {
-    int level;
-    int name;
-};
-
-OptionKey OptionName(SocketOption option, bool ipv6) {
-    switch (option) {
-        case SocketOption::Linger:
-            return {SOL_SOCKET, SO_LINGER};
-        case SocketOption::RecvBuffer:
-            return {SOL_SOCKET, SO_RCVBUF};
-        case SocketOption::SendBuffer:
-            return {SOL_SOCKET, SO_SNDBUF};
-        case SocketOption::ReuseAddress:
-            return {SOL_SOCKET, SO_REUSEADDR};
-        case SocketOption::Broadcast:
-            return {SOL_SOCKET, SO_BROADCAST};
-        case SocketOption::Ttl:
-            return ipv6 ? OptionKey{IPPROTO_IPV6, IPV6_UNICAST_HOPS} : OptionKey{IPPROTO_IP, IP_TTL};
-        case SocketOption::MulticastTtl:
-            return ipv6 ? OptionKey{IPPROTO_IPV6, IPV6_MULTICAST_HOPS}
-                        : OptionKey{IPPROTO_IP, IP_MULTICAST_TTL};
-        case SocketOption::MulticastLoop:
-            return ipv6 ? OptionKey{IPPROTO_IPV6, IPV6_MULTICAST_LOOP}
-                        : OptionKey{IPPROTO_IP, IP_MULTICAST_LOOP};
-    }
-    return {SOL_SOCKET, 0};
-}
-
-}  // namespace
-
 int SetSocketOption(socket_t s, SocketOption option, bool ipv6, bool enabled, int value) {
     const OptionKey key = OptionName(option, ipv6);
     if (option == SocketOption::Linger) {
@@ -405,9 +335,7 @@ int SetSocketOption(socket_t s, SocketOption option, bool ipv6, bool enabled, in
         return Api().setsockopt(Sock(s), key.level, key.name, reinterpret_cast<const char*>(&l),
                                 sizeof l);
     }
-    const bool flag = option == SocketOption::ReuseAddress || option == SocketOption::Broadcast ||
-                      option == SocketOption::MulticastLoop;
-    const int v = flag ? (enabled ? 1 : 0) : value;
+    const int v = IsFlagOption(option) ? (enabled ? 1 : 0) : value;
     return Api().setsockopt(Sock(s), key.level, key.name, reinterpret_cast<const char*>(&v),
                             sizeof v);
 }
