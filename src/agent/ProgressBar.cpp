@@ -23,6 +23,7 @@ void TProgressBar::SetTotalParts(std::int32_t value) {
     fTotalParts = value;
     fPartsComplete = 0;
     fPercent = 0;
+    Changed();
     if (OnChange) OnChange(this);
 }
 
@@ -34,6 +35,7 @@ void TProgressBar::SetPartsComplete(std::int32_t value) {
     if (fTotalParts != 0)
         fPercent = static_cast<std::int32_t>(
             RoundHalfToEven(static_cast<std::int64_t>(fPartsComplete) * 100, fTotalParts));
+    Changed();
     if (OnChange) OnChange(this);
 }
 

@@ -8,7 +8,7 @@
 
 namespace agent {
 
-class TProgressBar : public platform::Control {
+class TProgressBar : public platform::ProgressBar {
   public:
     int BorderWidth = 0;
     int InteriorOffset = 0;
@@ -25,7 +25,7 @@ class TProgressBar : public platform::Control {
     // rounded to the nearest integer, a half to the even neighbour.
     void SetPartsComplete(std::int32_t value);
 
-    std::int32_t Percent() const { return fPercent; }
+    int Percent() const override { return fPercent; }
 
   private:
     std::int32_t fTotalParts = 0;

@@ -1,5 +1,6 @@
 // Program entry of the update agent: the application object, the main form, the loop.
 #include "agent/uTravikVersoes.h"
+#include "platform/alert.h"
 #include "platform/application.h"
 
 int main(int argc, char** argv) {
@@ -12,5 +13,7 @@ int main(int argc, char** argv) {
         application.Run();
         exitCode = application.ExitCode();
     }
+    // The form and its tray icon are gone; an alert of the run stays until it has been seen.
+    platform::WaitForAlertWindows();
     return exitCode;
 }

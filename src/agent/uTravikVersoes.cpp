@@ -61,6 +61,10 @@ TfTravikVersoes::TfTravikVersoes(platform::Application& app)
     Label1.SetCaption("Travik download de Versões");
     Label1.ControlFont = platform::Font{"Tahoma", -19, true, platform::clYellow};
 
+    for (platform::Control* control :
+         std::initializer_list<platform::Control*>{&Panel1, &pb, &lblStatus, &Panel2, &Label1})
+        AddControl(*control);
+
     ImageList1.Name = "ImageList1";
     ImageList1.Images = {"TRAVIK"};
 

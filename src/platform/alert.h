@@ -41,5 +41,8 @@ struct AlertWindowSpec {
 std::optional<TaskbarEdge> QueryTaskbarEdge();
 // Shows the alert. The headless backend prints "caption: text" on standard output.
 void ShowAlertWindow(const AlertWindowSpec& spec);
+// Handles the system's messages until every alert shown has gone (timed out or closed),
+// so that the last thing the program says is seen. The headless backend has none open.
+void WaitForAlertWindows();
 
 }  // namespace platform

@@ -1,5 +1,6 @@
-// Plain visual controls of a form: fonts, panels and labels. The headless platform only
-// keeps their settings; a windowing backend draws them.
+// Plain visual controls of a form: fonts, panels, labels and progress bars. The headless
+// platform only keeps their settings; a windowing backend draws them. A control that a
+// form has adopted tells the form's window when what it shows changes.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include "platform/component.h"
 
 namespace platform {
+
+class Form;
 
 struct Font {
     std::string Name = "Tahoma";
@@ -29,8 +32,16 @@ class Control : public Component {
     int Width = 0;
     int Height = 0;
     Align Alignment = Align::alNone;
-    Control* Parent = nullptr;
+    Control* Parent = nullptr;  // none: the form itself
     Font ControlFont;
+
+  protected:
+    // What the control shows changed: the form's window redraws it.
+    void Changed();
+
+  private:
+    friend class Form;
+    Form* form_ = nullptr;
 };
 
 class Panel : public Control {
@@ -49,6 +60,7 @@ class Label : public Control {
     void SetCaption(const std::string& caption) {
         if (caption_ == caption) return;
         caption_ = caption;
+        Changed();
         if (OnChange) OnChange(this);
     }
     bool Centered = false;
@@ -56,6 +68,12 @@ class Label : public Control {
 
   private:
     std::string caption_;
+};
+
+// A bar filled to a percentage; the derived control decides the percentage.
+class ProgressBar : public Control {
+  public:
+    virtual int Percent() const = 0;
 };
 
 }  // namespace platform

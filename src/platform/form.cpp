@@ -10,6 +10,15 @@ Form::~Form() {
     app_.UnregisterForm(this);
 }
 
+void Form::AddControl(Control& control) {
+    control.form_ = this;
+    controls_.push_back(&control);
+}
+
+void Control::Changed() {
+    if (form_ != nullptr) form_->ControlChanged(*this);
+}
+
 void Form::SetVisible(bool visible) {
     if (visible_ == visible) return;
     visible_ = visible;

@@ -5,9 +5,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/application.h"
 #include "platform/component.h"
+#include "platform/controls.h"
 
 namespace platform {
 
@@ -22,6 +24,8 @@ class FormWindow {
     virtual void BringToFront() = 0;
     virtual void Restore() = 0;
     virtual void Minimize() = 0;
+    // The control's text or state changed.
+    virtual void ControlChanged(const Control&) {}
 };
 std::unique_ptr<FormWindow> CreateFormWindow(Form& form);
 
@@ -42,6 +46,13 @@ class Form : public Component {
     int ClientWidth = 0;
     int ClientHeight = 0;
     bool Bordered = true;
+
+    // Makes `control` one of the form's controls (drawn in the order added, parents
+    // first); the form's window shows it from then on.
+    void AddControl(Control& control);
+    const std::vector<Control*>& Controls() const { return controls_; }
+    // Called by a control whose text or state changed.
+    void ControlChanged(const Control& control) { window_->ControlChanged(control); }
 
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
@@ -66,6 +77,7 @@ class Form : public Component {
 
   private:
     Application& app_;
+    std::vector<Control*> controls_;
     std::unique_ptr<FormWindow> window_;
     bool visible_ = false;
 };

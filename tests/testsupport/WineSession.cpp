@@ -37,8 +37,17 @@ WineSession::WineSession(std::string windowsBuildDir)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     if (!PathExists(socket)) throw std::runtime_error("Xvfb did not start on " + display_);
     const ProcessResult boot = Run(Options("", {}), std::chrono::minutes(3));
-    if (boot.exitStatus != 0)
-        throw std::runtime_error("wineboot failed: " + boot.out + boot.err);
+    if (boot.exitStatus != 0) throw std::runtime_error("wineboot failed: " + boot.out + boot.err);
+    // Programs run on a desktop of the screen's size, with a taskbar and notification area.
+    const std::vector<std::vector<std::string>> settings = {
+        {"HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"},
+        {"HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "1280x800"}};
+    for (const auto& setting : settings) {
+        Process::Options reg = Options("", {});
+        reg.argv = {"wine", "reg", "add", setting[0], "/v", setting[1], "/d", setting[2], "/f"};
+        if (Run(reg, std::chrono::minutes(1)).exitStatus != 0)
+            throw std::runtime_error("cannot set up the Wine desktop");
+    }
 }
 
 WineSession::~WineSession() {
@@ -80,9 +89,11 @@ ProcessResult WineSession::User(const std::vector<std::string>& args,
     return Run(Options(buildDir_ + "/travik-user.exe", args), timeout);
 }
 
-void WineSession::Screenshot(const std::string& pngPath) const {
+void WineSession::Screenshot(const std::string& pngPath, const std::string& crop) const {
     Process::Options o = Options("", {});
-    o.argv = {"import", "-window", "root", pngPath};
+    o.argv = {"import", "-window", "root"};
+    if (!crop.empty()) o.argv.insert(o.argv.end(), {"-crop", crop, "+repage"});
+    o.argv.push_back(pngPath);
     Run(o, std::chrono::seconds(30));
 }
 

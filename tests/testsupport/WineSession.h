@@ -1,6 +1,7 @@
 // A Wine session for the Windows programs under test: a Wine prefix of its own in a
-// temporary folder, a private X display (Xvfb) for their windows, and the commands that
-// run a program there, play its user (travik-user.exe) and take screenshots.
+// temporary folder, a private X display (Xvfb) showing a Windows desktop with its taskbar
+// and notification area, and the commands that run a program there, play its user
+// (travik-user.exe) and take screenshots.
 #pragma once
 
 #include <chrono>
@@ -31,8 +32,8 @@ class WineSession {
     // travik-user.exe with its command line; see tests/win32/travik-user.cpp.
     ProcessResult User(const std::vector<std::string>& args,
                        std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
-    // The whole screen as a PNG file.
-    void Screenshot(const std::string& pngPath) const;
+    // The screen as a PNG file: the whole of it, or the part `crop` names ("WxH+X+Y").
+    void Screenshot(const std::string& pngPath, const std::string& crop = "") const;
 
   private:
     std::string buildDir_;

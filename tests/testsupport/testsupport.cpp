@@ -230,15 +230,19 @@ const std::string& Process::OutputSoFar() {
     return out_;
 }
 
+bool Process::Exited() {
+    if (!done_ && !reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+    return done_ || reaped_;
+}
+
 ProcessResult Process::Wait(std::chrono::milliseconds timeout) {
     if (done_) return result_;
     const auto deadline = start_ + timeout;
-    int status = 0;
+    int status = status_;
     bool exited = false;
     while (!exited) {
         Drain(10);
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
+        if (reaped_ || ::waitpid(pid_, &status, WNOHANG) == pid_) {
             exited = true;
         } else if (std::chrono::steady_clock::now() > deadline) {
             result_.timedOut = true;

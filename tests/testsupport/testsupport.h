@@ -70,6 +70,8 @@ class Process {
     void Signal(int signo) const;
     // Waits for the end (killing the child after `timeout`) and collects its output.
     ProcessResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(120));
+    // Whether the child has ended (without waiting; Wait then gives its result).
+    bool Exited();
     // Output captured so far (reads what is available without waiting).
     const std::string& OutputSoFar();
 
@@ -83,6 +85,8 @@ class Process {
     std::string err_;
     std::chrono::steady_clock::time_point start_;
     bool done_ = false;
+    bool reaped_ = false;
+    int status_ = 0;
     ProcessResult result_;
 };
 

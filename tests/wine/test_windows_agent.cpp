@@ -1,11 +1,14 @@
-// The Windows agent under Wine against this host's MariaDB and nginx: a whole update run,
-// a wrong digest, a transfer killed half-way and resumed, and an unreachable database.
-// Its error box is read and dismissed as a user would, through travik-user.exe.
+// The Windows agent under Wine against this host's MariaDB and nginx, used as a person
+// would through travik-user.exe: the tray icon and its menu, the progress window during a
+// slow transfer, the alert after a download, and the error box of a failed run. With
+// TRAVIK_SCREENSHOT_DIR set, the screens a person sees are saved there.
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -17,7 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::WineSession;
 
-constexpr std::size_t kSlowSize = 1200 * 1024;
+constexpr std::size_t kSlowSize = 1600 * 1024;
 
 // A folder with a copy of the Windows agent, as an installation has it.
 class WindowsAgentFolder {
@@ -34,10 +37,11 @@ class WindowsAgentFolder {
         return {"2000100000014", "2.1.0.14", std::to_string(sistema), "42",
                 WineSession::WindowsPath(dir_ / "Versões\\trabalho")};
     }
-    testsupport::Process::Options Options(const WineSession& wine, int sistema, int dbPort) const {
+    testsupport::Process::Options Options(const WineSession& wine, int sistema, int dbPort,
+                                          int startDelayMs = 0) const {
         return wine.Options(dir_ / "TravikVersoes.exe", Args(sistema),
                             {{"TRAVIK_DB_HOST", "127.0.0.1:" + std::to_string(dbPort)},
-                             {"TRAVIK_START_DELAY_MS", "0"}},
+                             {"TRAVIK_START_DELAY_MS", std::to_string(startDelayMs)}},
                             dir_.path());
     }
 
@@ -58,17 +62,17 @@ class WindowsAgent : public ::testing::Test {
         // Plain requests under /lento/ are slow, so the agent can be stopped half-way.
         web_ = std::make_unique<testsupport::NginxServer>(www_->path(),
                                                           "    location /lento/ {\n"
-                                                          "      limit_rate 256k;\n"
+                                                          "      limit_rate 128k;\n"
                                                           "    }\n");
         const std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
         std::string rows;
-        rows += agenttest::InsertVersion({1, 1, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5,
-                                          "pacote.zip"});
-        rows += agenttest::InsertVersion({2, 2, 0, 2, 1, 0, 15, web_->url("/pacote.zip"),
-                                          std::string(32, '0'), "pacote.zip"});
-        rows += agenttest::InsertVersion({3, 3, 0, 2, 1, 0, 15, web_->url("/lento/grande.bin"),
-                                          agenttest::Md5Sum(*www_ / "lento/grande.bin"),
-                                          "grande.bin"});
+        rows += agenttest::InsertVersion(
+            {1, 1, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip"});
+        rows += agenttest::InsertVersion(
+            {2, 2, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), std::string(32, '0'), "pacote.zip"});
+        rows +=
+            agenttest::InsertVersion({3, 3, 0, 2, 1, 0, 15, web_->url("/lento/grande.bin"),
+                                      agenttest::Md5Sum(*www_ / "lento/grande.bin"), "grande.bin"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
@@ -80,18 +84,60 @@ class WindowsAgent : public ::testing::Test {
         www_.reset();
     }
     void TearDown() override {
-        if (HasFailure()) wine_->Screenshot(std::string(::testing::TempDir()) + "/" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                            ".png");
+        if (HasFailure())
+            wine_->Screenshot(std::string(::testing::TempDir()) + "/" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              ".png");
+    }
+    // travik-user's description of a window and its controls ("" when it is not there).
+    static std::string Show(const std::string& windowClass, int waitMs = 0) {
+        const auto r = wine_->User({"show", windowClass, "", std::to_string(waitMs)});
+        return r.exitStatus == 0 ? r.out : std::string();
+    }
+    // Waits up to `ms` for the window's description to contain `text`.
+    static std::string ShowWith(const std::string& windowClass, const std::string& text,
+                                int ms = 10000) {
+        std::string shown;
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(100ms)) {
+            shown = Show(windowClass);
+            if (shown.find(text) != std::string::npos) break;
+        }
+        return shown;
+    }
+    // The tray icon's owner window, once the icon is in the notification area.
+    static std::string TrayIconOwner() {
+        const auto r = wine_->User({"icon"});
+        EXPECT_EQ(r.exitStatus, 0) << "no tray icon: " << r.out;
+        return r.out.substr(0, r.out.find(' '));
+    }
+    static bool TrayIconLeft(const std::string& owner) {
+        return wine_->User({"icon", owner}).exitStatus == 0;
+    }
+    // "Fechar" from the tray icon's menu.
+    static void ChooseFechar() {
+        EXPECT_EQ(wine_->User({"tray", "517"}).exitStatus, 0);
+        EXPECT_EQ(wine_->User({"menu", "2", "10000"}).exitStatus, 0);
+    }
+    // Saves what the screen shows (or the part `crop` names) when screenshots are asked for.
+    static void Snapshot(const std::string& name, const std::string& crop) {
+        if (const char* dir = std::getenv("TRAVIK_SCREENSHOT_DIR"))
+            wine_->Screenshot(std::string(dir) + "/" + name + ".png", crop);
     }
     // The error box's texts (caption, then the button and the message), after which the
-    // user dismisses it and chooses "Fechar": the agent then ends.
+    // user dismisses it: the agent stays in the tray until "Fechar", which ends it.
     static std::string ReadAndDismissErrorBox() {
         const auto box = wine_->User({"wait", "#32770", "TravikVersoes", "60000"});
         EXPECT_EQ(box.exitStatus, 0) << "no error box";
+        Snapshot("error-box", "420x140+430+330");
+        const std::string owner = TrayIconOwner();
         EXPECT_EQ(wine_->User({"click", "#32770", "TravikVersoes", "OK"}).exitStatus, 0);
         EXPECT_EQ(wine_->User({"gone", "#32770", "TravikVersoes", "10000"}).exitStatus, 0);
-        EXPECT_EQ(wine_->User({"close", "TravikVersoesApplication", ""}).exitStatus, 0);
+        std::this_thread::sleep_for(1s);
+        EXPECT_TRUE(TrayIconLeft(owner)) << "the agent left the tray after the error box";
+        ChooseFechar();
+        EXPECT_EQ(wine_->User({"gone", "TravikVersoesTrayIcon", "", "30000"}).exitStatus, 0);
+        EXPECT_FALSE(TrayIconLeft(owner));
         return box.out;
     }
 
@@ -110,25 +156,69 @@ bool WaitForSize(const std::string& path, std::uintmax_t bytes) {
     return false;
 }
 
-TEST_F(WindowsAgent, AWholeUpdateRun) {
+TEST_F(WindowsAgent, AWholeUpdateRunEndsOnceItsAlertHasGone) {
     WindowsAgentFolder agent;
-    const auto r = testsupport::Run(agent.Options(*wine_, 1, db_->port()), 120s);
+    testsupport::Process run(agent.Options(*wine_, 1, db_->port(), 6000));
+    // At start: the tray icon, and the form hidden, with no taskbar button.
+    const std::string owner = TrayIconOwner();
+    const std::string hidden = Show("TfTravikVersoes", 10000);
+    EXPECT_EQ(hidden.rfind("TfTravikVersoes|hidden|", 0), 0u) << hidden;
+    EXPECT_NE(hidden.substr(0, hidden.find('\n')).find("|toolwindow"), std::string::npos) << hidden;
+    // A double click on the icon shows the form with its own taskbar button.
+    EXPECT_EQ(wine_->User({"tray", "515"}).exitStatus, 0);
+    const std::string shown = ShowWith("TfTravikVersoes", "|visible|");
+    EXPECT_EQ(shown.rfind("TfTravikVersoes|visible|0,0,431,112|fTravikVersoes|appwindow\n", 0), 0u)
+        << shown;
+
+    // The alert, in the corner beside the taskbar, while the process still runs.
+    const auto alert = wine_->User({"wait", "TravikVersoesAlert", "", "60000"});
+    ASSERT_EQ(alert.exitStatus, 0);
+    EXPECT_EQ(alert.out,
+              "Travik Versões\nTravik Versões\nDownload Concluido. Feche e abra o sistema "
+              "novamente para concluir a instalação.\n");
+    const std::string look = ShowWith("TravikVersoesAlert", "|alpha=190");
+    std::smatch at;
+    ASSERT_TRUE(std::regex_search(
+        look, at,
+        std::regex(
+            R"(^TravikVersoesAlert\|visible\|(\d+),(\d+),(\d+),(\d+)\|Travik Versões\|toolwindow\|topmost\|alpha=190)")))
+        << look;
+    EXPECT_EQ(std::stoi(at[1]) + std::stoi(at[3]), 1280) << look;
+    EXPECT_EQ(std::stoi(at[2]) + std::stoi(at[4]), 780) << "not above the taskbar: " << look;
+    EXPECT_FALSE(run.Exited());
+    // While the mouse is over it, it is brighter and stays past its display time.
+    EXPECT_EQ(wine_->User({"hover", "TravikVersoesAlert", ""}).exitStatus, 0);
+    EXPECT_NE(ShowWith("TravikVersoesAlert", "|alpha=250").find("|alpha=250"), std::string::npos);
+    std::this_thread::sleep_for(8s);
+    EXPECT_NE(Show("TravikVersoesAlert"), "") << "the alert went while the mouse was over it";
+    // Once the mouse leaves, its time starts again; it slides out, then the process ends.
+    EXPECT_EQ(wine_->User({"hover", "TravikVersoesAlert", "off"}).exitStatus, 0);
+    const auto left = std::chrono::steady_clock::now();
+    EXPECT_EQ(wine_->User({"gone", "TravikVersoesAlert", "", "15000"}).exitStatus, 0);
+    const auto shownFor = std::chrono::steady_clock::now() - left;
+    EXPECT_GE(shownFor, 7s);
+    const auto r = run.Wait(300s);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_FALSE(TrayIconLeft(owner));
+
     EXPECT_TRUE(std::filesystem::is_directory(agent / "Versões/trabalho"));
-    EXPECT_EQ(testsupport::ReadFile(agent / "pacote.zip"), testsupport::ReadFile(*www_ / "pacote.zip"));
+    EXPECT_EQ(testsupport::ReadFile(agent / "pacote.zip"),
+              testsupport::ReadFile(*www_ / "pacote.zip"));
     // CR LF lines and the package's Windows path.
     EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
               agenttest::IniText("2000100000015", WineSession::WindowsPath(agent / "pacote.zip")));
     const auto queries = db_->LoggedQueries();
     bool replaced = false;
     for (const auto& q : queries)
-        if (q.find("REPLACE INTO controle_versao") == 0 && q.find("(42, \"2.1.0.14\",\"") != std::string::npos &&
+        if (q.find("REPLACE INTO controle_versao") == 0 &&
+            q.find("(42, \"2.1.0.14\",\"") != std::string::npos &&
             q.find("\", 1, now())") != std::string::npos)
             replaced = true;
     EXPECT_TRUE(replaced) << ::testing::PrintToString(queries);
     EXPECT_NE(std::find_if(queries.begin(), queries.end(),
                            [](const std::string& q) {
-                               return q.find("codigo_cliente = 42 ORDER BY id ASC") != std::string::npos;
+                               return q.find("codigo_cliente = 42 ORDER BY id ASC") !=
+                                      std::string::npos;
                            }),
               queries.end());
 }
@@ -138,7 +228,8 @@ TEST_F(WindowsAgent, AWrongDigestEndsInTheErrorBoxAfterThreeDownloads) {
     const std::size_t mark = web_->AccessLog().size();
     testsupport::Process run(agent.Options(*wine_, 2, db_->port()));
     const std::string box = ReadAndDismissErrorBox();
-    EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip."), std::string::npos) << box;
+    EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip."), std::string::npos)
+        << box;
     const auto r = run.Wait(60s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
@@ -146,21 +237,58 @@ TEST_F(WindowsAgent, AWrongDigestEndsInTheErrorBoxAfterThreeDownloads) {
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
-TEST_F(WindowsAgent, ATransferKilledHalfWayIsResumedByTheNextRun) {
+// The percentage the progress bar of a form description shows, -1 without one.
+int ProgressOf(const std::string& form) {
+    std::smatch m;
+    return std::regex_search(
+               form, m, std::regex(R"(msctls_progress32\|visible\|16,61,393,29\|\|pos=(\d+)/100)"))
+               ? std::stoi(m[1])
+               : -1;
+}
+
+TEST_F(WindowsAgent, FecharDuringASlowTransferKeepsItsPartForTheNextRun) {
     WindowsAgentFolder agent;
     const std::string part = agent / "grande.bin.part";
     const std::size_t mark = web_->AccessLog().size();
-    {
-        testsupport::Process first(agent.Options(*wine_, 3, db_->port()));
-        ASSERT_TRUE(WaitForSize(part, 200 * 1024));
-        first.Signal(SIGKILL);
-        first.Wait(30s);
-    }
+    testsupport::Process first(agent.Options(*wine_, 3, db_->port()));
+    ASSERT_TRUE(WaitForSize(part, 64 * 1024));
+    const std::string owner = TrayIconOwner();
+    // "Abrir": the progress window, its bar advancing and the time left below it.
+    EXPECT_EQ(wine_->User({"tray", "517"}).exitStatus, 0);
+    EXPECT_EQ(wine_->User({"menu", "1", "10000"}).exitStatus, 0);
+    const std::string form = ShowWith("TfTravikVersoes", "Tempo Restante");
+    EXPECT_NE(form.find("Static|visible|4,4,423,24|Travik download de Versões\n"),
+              std::string::npos)
+        << form;
+    EXPECT_TRUE(std::regex_search(
+        form, std::regex(R"(Static\|visible\|16,92,\d+,\d+\|Tempo Restante: 00:00:\d\d\n)")))
+        << form;
+    const int before = ProgressOf(form);
+    EXPECT_GT(before, 0) << form;
+    std::this_thread::sleep_for(1s);
+    Snapshot("progress", "460x130+0+0");
+    const std::string later = Show("TfTravikVersoes");
+    EXPECT_GT(ProgressOf(later), before) << later;
+    EXPECT_LT(ProgressOf(later), 100) << later;
+    // "Fechar" in the middle: the agent ends, the working file stays.
+    EXPECT_EQ(wine_->User({"tray", "517"}).exitStatus, 0);
+    EXPECT_EQ(wine_->User({"wait", "#32768", "", "10000"}).exitStatus, 0);
+    Snapshot("tray-menu", "400x160+880+640");
+    EXPECT_EQ(wine_->User({"menu", "2", "10000"}).exitStatus, 0);
+    EXPECT_EQ(first.Wait(60s).exitStatus, 0);
+    EXPECT_FALSE(TrayIconLeft(owner));
     const auto kept = std::filesystem::file_size(part);
     ASSERT_LT(kept, kSlowSize);
     EXPECT_FALSE(testsupport::PathExists(agent / "grande.bin"));
 
-    const auto r = testsupport::Run(agent.Options(*wine_, 3, db_->port()), 120s);
+    // The next run resumes with a range request; a right click closes its alert, and
+    // the process ends with it.
+    testsupport::Process second(agent.Options(*wine_, 3, db_->port()));
+    EXPECT_EQ(wine_->User({"wait", "TravikVersoesAlert", "", "60000"}).exitStatus, 0);
+    Snapshot("alert", "600x200+680+600");
+    EXPECT_EQ(wine_->User({"rclick", "TravikVersoesAlert", ""}).exitStatus, 0);
+    EXPECT_EQ(wine_->User({"gone", "TravikVersoesAlert", "", "3000"}).exitStatus, 0);
+    const auto r = second.Wait(120s);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 2u);

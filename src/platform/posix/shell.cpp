@@ -44,4 +44,6 @@ void ShowAlertWindow(const AlertWindowSpec& spec) {
     std::fflush(stdout);
 }
 
+void WaitForAlertWindows() {}
+
 }  // namespace platform

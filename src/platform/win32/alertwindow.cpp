@@ -1,64 +1,249 @@
-// The alert: a small top-most window with the caption and the text as child controls, in
-// the chosen corner of the work area, closed after its display time or by a right click.
+// The alert: a small top-most window in a corner of the work area, sized to its caption
+// and text (static controls, so both are window texts) beside the application's icon. It
+// fades in, waits its display time (while the mouse is over it the time stops and starts
+// again in full when the mouse leaves), then goes with its hiding animation. A right click
+// closes it at once. One timer drives it; its ticks come with the program's messages.
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
 #include "platform/alert.h"
+#include "platform/eventloop.h"
+#include "platform/win32/gdi.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
 
 namespace {
 
-constexpr UINT_PTR kCloseTimer = 1;
+using Clock = std::chrono::steady_clock;
 
-LRESULT CALLBACK AlertProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_TIMER:
-            if (wParam == kCloseTimer) ::DestroyWindow(window);
-            return 0;
-        case WM_RBUTTONUP:
-            ::DestroyWindow(window);
-            return 0;
-        case WM_NCHITTEST: {
-            // Clicks on the texts belong to the window, so a right click anywhere closes it.
-            return HTCLIENT;
+constexpr UINT_PTR kTimer = 1;
+constexpr UINT kTickMs = 20;
+constexpr int kMargin = 8;
+constexpr int kIconSize = 32;
+constexpr int kTextWidth = 300;  // the longest line of the text, at 96 dpi
+
+class AlertWindow;
+// The open alerts; each leaves the list when its window is destroyed.
+std::vector<std::unique_ptr<AlertWindow>> gAlerts;
+
+class AlertWindow {
+  public:
+    explicit AlertWindow(const AlertWindowSpec& spec) : spec_(spec) {}
+    AlertWindow(const AlertWindow&) = delete;
+    AlertWindow& operator=(const AlertWindow&) = delete;
+    ~AlertWindow() {
+        if (window_ != nullptr) {
+            ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+            ::DestroyWindow(window_);
         }
-        default:
-            return ::DefWindowProcW(window, message, wParam, lParam);
     }
-}
+
+    void Open() {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.lpszClassName = L"TravikVersoesAlert";
+        ::RegisterClassW(&windowClass);
+
+        const int dpi = win32::DpiOf(nullptr);
+        auto scale = [dpi](int value) { return win32::ScaleToDpi(value, dpi); };
+        captionFont_ = win32::CreateScaledFont(spec_.CaptionFont, dpi);
+        textFont_ = win32::CreateScaledFont(spec_.TextFont, dpi);
+        const std::wstring caption = win32::Widen(spec_.Caption);
+        const std::wstring text = win32::Widen(spec_.Text);
+        const SIZE captionSize = Measure(caption, captionFont_.get(), 0);
+        const SIZE textSize = Measure(text, textFont_.get(), scale(kTextWidth));
+
+        const int textLeft = scale(kMargin + kIconSize + kMargin);
+        const int width =
+            textLeft + static_cast<int>(std::max(captionSize.cx, textSize.cx)) + scale(kMargin);
+        const int height =
+            std::max(static_cast<int>(captionSize.cy + scale(4) + textSize.cy), scale(kIconSize)) +
+            2 * scale(kMargin);
+        RECT work{};
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        const bool left =
+            spec_.Corner == ScreenCorner::TopLeft || spec_.Corner == ScreenCorner::BottomLeft;
+        const bool top =
+            spec_.Corner == ScreenCorner::TopLeft || spec_.Corner == ScreenCorner::TopRight;
+        home_ = {left ? work.left : work.right - width, top ? work.top : work.bottom - height};
+        slideTo_ = left ? work.left - width : work.right;  // off the screen at its side
+
+        window_ =
+            ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_LAYERED,
+                              windowClass.lpszClassName, caption.c_str(), WS_POPUP | WS_BORDER,
+                              home_.x, home_.y, width, height, nullptr, nullptr, instance, nullptr);
+        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        icon_ = static_cast<HICON>(
+            ::LoadImageW(instance, L"MAINICON", IMAGE_ICON, scale(kIconSize), scale(kIconSize), 0));
+        AddText(caption, captionFont_.get(), textLeft, scale(kMargin), captionSize);
+        AddText(text, textFont_.get(), textLeft, scale(kMargin) + captionSize.cy + scale(4),
+                textSize);
+
+        phase_ = spec_.ShowingAnimation == AlertAnimation::None ? Phase::Shown : Phase::Showing;
+        phaseStart_ = Clock::now();
+        SetAlpha(phase_ == Phase::Shown ? spec_.Opacity : 0);
+        ::ShowWindow(window_, SW_SHOWNOACTIVATE);
+        ::SetTimer(window_, kTimer, kTickMs, nullptr);
+    }
+
+    void Close() { ::DestroyWindow(window_); }
+
+  private:
+    enum class Phase { Showing, Shown, Hiding };
+
+    SIZE Measure(const std::wstring& text, HFONT font, int wrapWidth) const {
+        HDC dc = ::GetDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, font);
+        RECT r{0, 0, wrapWidth, 0};
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
+                    DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE));
+        ::SelectObject(dc, old);
+        ::ReleaseDC(nullptr, dc);
+        return {r.right - r.left, r.bottom - r.top};
+    }
+
+    void AddText(const std::wstring& text, HFONT font, int x, int y, SIZE size) {
+        HWND label = ::CreateWindowExW(
+            0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, x, y,
+            size.cx, size.cy, window_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+
+    void SetAlpha(int alpha) {
+        alpha = std::clamp(alpha, 0, 255);
+        if (alpha == alpha_) return;
+        alpha_ = alpha;
+        ::SetLayeredWindowAttributes(window_, 0, static_cast<BYTE>(alpha), LWA_ALPHA);
+    }
+
+    bool MouseOver() const {
+        POINT cursor{};
+        RECT r{};
+        return ::GetCursorPos(&cursor) && ::GetWindowRect(window_, &r) && ::PtInRect(&r, cursor);
+    }
+
+    // Fraction of the phase's `duration` that has passed, 0 to 1.
+    double Progress(unsigned duration, Clock::time_point now) const {
+        if (duration == 0) return 1.0;
+        const double ms = std::chrono::duration<double, std::milli>(now - phaseStart_).count();
+        return std::min(ms / duration, 1.0);
+    }
+
+    void Tick() {
+        const Clock::time_point now = Clock::now();
+        const bool hot = MouseOver();
+        switch (phase_) {
+            case Phase::Showing: {
+                const double t = Progress(spec_.ShowingAnimationTime, now);
+                SetAlpha(static_cast<int>((hot ? spec_.HotOpacity : spec_.Opacity) * t));
+                if (t >= 1.0) Enter(Phase::Shown, now);
+                break;
+            }
+            case Phase::Shown:
+                SetAlpha(hot ? spec_.HotOpacity : spec_.Opacity);
+                if (hot) {
+                    phaseStart_ = now;  // the display time starts again when the mouse leaves
+                } else if (now - phaseStart_ >= std::chrono::milliseconds(spec_.DisplayTime)) {
+                    Enter(Phase::Hiding, now);
+                }
+                break;
+            case Phase::Hiding: {
+                const double t = Progress(spec_.HidingAnimationTime, now);
+                if (spec_.HidingAnimation == AlertAnimation::Slide) {
+                    const int x = home_.x + static_cast<int>((slideTo_ - home_.x) * t);
+                    ::SetWindowPos(window_, nullptr, x, home_.y, 0, 0,
+                                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                } else if (spec_.HidingAnimation == AlertAnimation::Fade) {
+                    SetAlpha(static_cast<int>(spec_.Opacity * (1.0 - t)));
+                }
+                if (t >= 1.0) Close();
+                break;
+            }
+        }
+    }
+
+    void Enter(Phase phase, Clock::time_point now) {
+        phase_ = phase;
+        phaseStart_ = now;
+    }
+
+    void Paint() const {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(window_, &ps);
+        const int margin = win32::ScaleToDpi(kMargin, win32::DpiOf(nullptr));
+        const int size = win32::ScaleToDpi(kIconSize, win32::DpiOf(nullptr));
+        if (icon_ != nullptr)
+            ::DrawIconEx(dc, margin, margin, icon_, size, size, 0, nullptr, DI_NORMAL);
+        ::EndPaint(window_, &ps);
+    }
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<AlertWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
+        switch (message) {
+            case WM_TIMER:
+                if (wParam == kTimer) self->Tick();
+                return 0;
+            case WM_PAINT:
+                self->Paint();
+                return 0;
+            case WM_CTLCOLORSTATIC:
+                ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+            case WM_MOUSEACTIVATE:
+                return MA_NOACTIVATE;
+            case WM_RBUTTONUP:
+                if (self->spec_.CloseOnRightClick) self->Close();
+                return 0;
+            case WM_NCDESTROY: {
+                ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+                self->window_ = nullptr;
+                if (self->icon_ != nullptr) ::DestroyIcon(self->icon_);
+                std::erase_if(gAlerts, [self](const auto& alert) { return alert.get() == self; });
+                return 0;
+            }
+            default:
+                return ::DefWindowProcW(window, message, wParam, lParam);
+        }
+    }
+
+    AlertWindowSpec spec_;
+    HWND window_ = nullptr;
+    HICON icon_ = nullptr;
+    win32::GdiHandle<HFONT> captionFont_;
+    win32::GdiHandle<HFONT> textFont_;
+    POINT home_{};
+    int slideTo_ = 0;
+    Phase phase_ = Phase::Showing;
+    Clock::time_point phaseStart_;
+    int alpha_ = -1;
+};
 
 }  // namespace
 
 void ShowAlertWindow(const AlertWindowSpec& spec) {
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = AlertProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1);
-    windowClass.lpszClassName = L"TravikVersoesAlert";
-    ::RegisterClassW(&windowClass);
+    gAlerts.push_back(std::make_unique<AlertWindow>(spec));
+    gAlerts.back()->Open();
+}
 
-    constexpr int width = 320;
-    constexpr int height = 90;
-    RECT work{};
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const bool left = spec.Corner == ScreenCorner::TopLeft || spec.Corner == ScreenCorner::BottomLeft;
-    const bool top = spec.Corner == ScreenCorner::TopLeft || spec.Corner == ScreenCorner::TopRight;
-    const int x = left ? work.left : work.right - width;
-    const int y = top ? work.top : work.bottom - height;
-    HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName,
-                                    win32::Widen(spec.Caption).c_str(), WS_POPUP | WS_BORDER, x, y,
-                                    width, height, nullptr, nullptr, instance, nullptr);
-    ::CreateWindowExW(0, L"STATIC", win32::Widen(spec.Caption).c_str(),
-                      WS_CHILD | WS_VISIBLE | SS_LEFT, 10, 8, width - 20, 20, window, nullptr,
-                      instance, nullptr);
-    ::CreateWindowExW(0, L"STATIC", win32::Widen(spec.Text).c_str(),
-                      WS_CHILD | WS_VISIBLE | SS_LEFT, 10, 32, width - 20, height - 40, window,
-                      nullptr, instance, nullptr);
-    ::ShowWindow(window, SW_SHOWNOACTIVATE);
-    ::SetTimer(window, kCloseTimer, spec.DisplayTime, nullptr);
+void WaitForAlertWindows() {
+    while (!gAlerts.empty()) {
+        // The system's close command (the end of the session, WM_CLOSE) takes them away.
+        if (eventloop::TakeCloseRequest()) {
+            while (!gAlerts.empty()) gAlerts.back()->Close();
+            return;
+        }
+        if (!eventloop::DispatchSystemMessage()) eventloop::Wait(-1);
+    }
 }
 
 }  // namespace platform
