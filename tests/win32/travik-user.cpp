@@ -20,12 +20,15 @@
 //   travik-user icon [HWND]              whether the notification area holds the tray
 //                                        window's icon: prints the window and "icon" or
 //                                        "no icon" (exit 0 with an icon, 1 without)
+//   travik-user endsession               tells the agent's windows that the Windows
+//                                        session ends, as the system does at log-off
 //   travik-user list                     every top-level window
+#include <windows.h>
+// These need the declarations of windows.h first.
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -259,6 +262,17 @@ int main(int argc, char** argv) {
         std::printf("%llu %s\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(w)),
                     has ? "icon" : "no icon");
         return has ? 0 : 1;
+    }
+    if (command == "endsession" && argc == 2) {
+        // The system asks every top-level window, then tells each that the session ends.
+        std::vector<HWND> windows;
+        for (const wchar_t* name : {L"TravikVersoesApplication", L"TravikVersoesTrayIcon"}) {
+            if (HWND w = Find(name, L"")) windows.push_back(w);
+        }
+        if (windows.empty()) return 1;
+        for (HWND w : windows) SendMessageW(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        for (HWND w : windows) SendMessageW(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        return 0;
     }
     if (command == "list" && argc == 2) {
         EnumWindows(DescribeTopLevel, 0);

@@ -2,8 +2,9 @@
 // form's settings and controls then: panels are painted by the form, labels are static
 // controls and progress bars the common controls' bar, so every text is a window's text.
 // Sizes are given at 96 dots per inch and scaled to the window's resolution.
-#include <commctrl.h>
 #include <windows.h>
+// It needs the declarations of windows.h first.
+#include <commctrl.h>
 
 #include <map>
 #include <memory>
