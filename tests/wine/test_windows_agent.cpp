@@ -107,6 +107,8 @@ class WindowsAgent : public ::testing::Test {
     }
     // The tray icon's owner window, once the icon is in the notification area.
     static std::string TrayIconOwner() {
+        // A program's first start in a new Wine desktop can take a while.
+        EXPECT_EQ(wine_->User({"wait", "TravikVersoesTrayIcon", "", "60000"}).exitStatus, 0);
         const auto r = wine_->User({"icon"});
         EXPECT_EQ(r.exitStatus, 0) << "no tray icon: " << r.out;
         return r.out.substr(0, r.out.find(' '));
