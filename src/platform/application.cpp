@@ -105,7 +105,9 @@ bool Application::ProcessMessage() {
         Dispatch([timer] { timer->Fire(); });
         return true;
     }
-    return eventloop::DispatchSystemMessage();
+    // Looking for a system message runs the window procedures of messages sent from other
+    // threads, which may have posted to the queue: those are not left waiting.
+    return eventloop::DispatchSystemMessage() || !queue_.empty();
 }
 
 void Application::Dispatch(const std::function<void()>& handler) {

@@ -20,6 +20,8 @@
 //   travik-user icon [HWND]              whether the notification area holds the tray
 //                                        window's icon: prints the window and "icon" or
 //                                        "no icon" (exit 0 with an icon, 1 without)
+//   travik-user newtaskbar               plays a restart of the shell: the notification
+//                                        area loses the icon, then "TaskbarCreated" comes
 //   travik-user endsession               tells the agent's windows that the Windows
 //                                        session ends, as the system does at log-off
 //   travik-user list                     every top-level window
@@ -262,6 +264,18 @@ int main(int argc, char** argv) {
         std::printf("%llu %s\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(w)),
                     has ? "icon" : "no icon");
         return has ? 0 : 1;
+    }
+    if (command == "newtaskbar" && argc == 2) {
+        HWND w = WaitFor(L"TravikVersoesTrayIcon", L"", 10000);
+        if (w == nullptr) return 1;
+        NOTIFYICONDATAW data{};
+        data.cbSize = sizeof data;
+        data.hWnd = w;
+        data.uID = 1;
+        Shell_NotifyIconW(NIM_DELETE, &data);
+        if (HasTrayIcon(w)) return 1;
+        SendMessageW(w, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+        return 0;
     }
     if (command == "endsession" && argc == 2) {
         // The system asks every top-level window, then tells each that the session ends.

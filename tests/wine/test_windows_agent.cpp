@@ -170,6 +170,9 @@ TEST_F(WindowsAgent, AWholeUpdateRunEndsOnceItsAlertHasGone) {
     const std::string hidden = Show("TfTravikVersoes", 10000);
     EXPECT_EQ(hidden.rfind("TfTravikVersoes|hidden|", 0), 0u) << hidden;
     EXPECT_NE(hidden.substr(0, hidden.find('\n')).find("|toolwindow"), std::string::npos) << hidden;
+    // When the shell restarts, the icon comes back.
+    EXPECT_EQ(wine_->User({"newtaskbar"}).exitStatus, 0);
+    EXPECT_TRUE(TrayIconLeft(owner)) << "no icon after TaskbarCreated";
     // A double click on the icon shows the form with its own taskbar button.
     EXPECT_EQ(wine_->User({"tray", "515"}).exitStatus, 0);
     const std::string shown = ShowWith("TfTravikVersoes", "|visible|");
