@@ -164,17 +164,18 @@ class Win32FormWindow final : public FormWindow {
         RECT frame{0, 0, Scale(form_.ClientWidth), Scale(form_.ClientHeight)};
         ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)),
                              FALSE, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)));
-        const int x = suggested != nullptr ? suggested->left : Scale(form_.Left);
-        const int y = suggested != nullptr ? suggested->top : Scale(form_.Top);
+        const int x = suggested != nullptr ? suggested->left : form_.Left;
+        const int y = suggested != nullptr ? suggested->top : form_.Top;
         ::SetWindowPos(window_, nullptr, x, y, frame.right - frame.left, frame.bottom - frame.top,
                        SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
         for (auto& [control, child] : children_) {
             const RECT& r = bounds_[control];
             ::MoveWindow(child.window, Scale(r.left), Scale(r.top), Scale(r.right - r.left),
                          Scale(r.bottom - r.top), FALSE);
-            child.font = win32::CreateScaledFont(control->ControlFont, dpi);
-            ::SendMessageW(child.window, WM_SETFONT, reinterpret_cast<WPARAM>(child.font.get()),
-                           FALSE);
+            // The control lets go of its old font before that is deleted.
+            win32::GdiHandle<HFONT> font = win32::CreateScaledFont(control->ControlFont, dpi);
+            ::SendMessageW(child.window, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+            child.font = std::move(font);
         }
         ::InvalidateRect(window_, nullptr, TRUE);
     }
