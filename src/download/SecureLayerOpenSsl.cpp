@@ -242,8 +242,4 @@ long TSecureLayerOpenSsl::WaitingData() {
     return 0;
 }
 
-std::unique_ptr<TSecureLayer> NewSecureLayer() {
-    return std::make_unique<TSecureLayerOpenSsl>();
-}
-
 }  // namespace download
