@@ -1,0 +1,106 @@
+// The Windows agent's https client under Wine, over the system's TLS: the test CA is
+// trusted in the Wine prefix's current-user Root store, as an administrator would add a
+// corporate root, and nginx serves over TLS on 127.0.0.1 with certificates made at test
+// time. Driven through travik-https.exe (tests/win32/travik-https.cpp).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "testsupport/WineSession.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::NginxServer;
+using testsupport::NginxTls;
+using testsupport::WineSession;
+
+class WindowsHttps : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        certs_ = std::make_unique<testsupport::TestCertificates>();
+        root_ = std::make_unique<testsupport::TempDir>("travik-win-https");
+        std::string body(1 << 20, '\0');
+        for (std::size_t i = 0; i < body.size(); ++i)
+            body[i] = static_cast<char>((i * 2654435761u) >> 13);
+        testsupport::WriteFile(*root_ / "pkg.bin", body);
+        const auto good = certs_->Issue("127.0.0.1", "IP:127.0.0.1,DNS:localhost");
+        const auto foreign = certs_->Issue("127.0.0.1", "IP:127.0.0.1", /*byOtherCa=*/true);
+        const auto wrongName = certs_->Issue("wrong.example", "DNS:wrong.example");
+        const NginxTls goodTls{good.cert, good.key};
+        secure_ = std::make_unique<NginxServer>(root_->path(), "", &goodTls);
+        const NginxTls foreignTls{foreign.cert, foreign.key};
+        foreign_ = std::make_unique<NginxServer>(root_->path(), "", &foreignTls);
+        const NginxTls wrongNameTls{wrongName.cert, wrongName.key};
+        wrongName_ = std::make_unique<NginxServer>(root_->path(), "", &wrongNameTls);
+        const NginxTls oldTls{good.cert, good.key, "TLSv1.1", "DEFAULT:@SECLEVEL=0"};
+        old_ = std::make_unique<NginxServer>(root_->path(), "", &oldTls);
+
+        wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
+        const std::string der = *certs_ / "ca.der";
+        testsupport::Openssl({"x509", "-in", certs_->ca(), "-outform", "DER", "-out", der});
+        trusted_ = Https({"trust", WineSession::WindowsPath(der)});
+    }
+    static void TearDownTestSuite() {
+        wine_.reset();
+        old_.reset();
+        wrongName_.reset();
+        foreign_.reset();
+        secure_.reset();
+        root_.reset();
+        certs_.reset();
+    }
+    void SetUp() override { ASSERT_EQ(trusted_.exitStatus, 0) << trusted_.out << trusted_.err; }
+
+    static testsupport::ProcessResult Https(const std::vector<std::string>& args) {
+        return testsupport::Run(wine_->Options(wine_->BuildDir() + "/travik-https.exe", args),
+                                120s);
+    }
+    static std::string Url(const std::string& host, const NginxServer& server) {
+        return "https://" + host + ":" + std::to_string(server.port()) + "/pkg.bin";
+    }
+
+    static inline std::unique_ptr<testsupport::TestCertificates> certs_;
+    static inline std::unique_ptr<testsupport::TempDir> root_;
+    static inline std::unique_ptr<NginxServer> secure_, foreign_, wrongName_, old_;
+    static inline std::unique_ptr<WineSession> wine_;
+    static inline testsupport::ProcessResult trusted_;
+    testsupport::TempDir dest_{"travik-win-https-dest"};
+};
+
+TEST_F(WindowsHttps, TransferOverSchannelIsByteExact) {
+    for (const std::string host : {"127.0.0.1", "localhost"}) {
+        const std::string out = dest_ / (host + ".bin");
+        const auto r = Https({"get", Url(host, *secure_), WineSession::WindowsPath(out)});
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, "Schannel\nstatus 200\n") << host;
+        EXPECT_TRUE(testsupport::ReadFile(out) == testsupport::ReadFile(*root_ / "pkg.bin"))
+            << host;
+    }
+    EXPECT_EQ(secure_->AccessLog().back().status, "200");
+}
+
+TEST_F(WindowsHttps, UntrustedMisnamedOrOldServersAreRefusedWithTheCause) {
+    const struct {
+        NginxServer* server;
+        std::string host, cause;
+    } cases[] = {
+        {foreign_.get(), "127.0.0.1",
+         "TLS certificate rejected: unknown certificate authority (127.0.0.1)"},
+        {wrongName_.get(), "localhost", "TLS certificate rejected: host name mismatch (localhost)"},
+        {wrongName_.get(), "127.0.0.1",
+         "TLS certificate rejected: IP address mismatch (127.0.0.1)"},
+        {old_.get(), "127.0.0.1", "TLS handshake failed: protocol version below TLS 1.2"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = dest_ / ("refused-" + std::to_string(c.server->port()) + c.host);
+        const auto r = Https({"get", Url(c.host, *c.server), WineSession::WindowsPath(out)});
+        EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
+        EXPECT_EQ(r.out.rfind("Schannel\nerror 10091 " + c.cause, 0), 0u) << r.out;
+        EXPECT_FALSE(testsupport::PathExists(out));
+        EXPECT_TRUE(c.server->AccessLog().empty()) << c.cause;
+    }
+}
+
+}  // namespace
