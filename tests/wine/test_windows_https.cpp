@@ -4,6 +4,7 @@
 // time. Driven through travik-https.exe (tests/win32/travik-https.cpp).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -29,7 +30,12 @@ class WindowsHttps : public ::testing::Test {
         const auto foreign = certs_->Issue("127.0.0.1", "IP:127.0.0.1", /*byOtherCa=*/true);
         const auto wrongName = certs_->Issue("wrong.example", "DNS:wrong.example");
         const NginxTls goodTls{good.cert, good.key};
-        secure_ = std::make_unique<NginxServer>(root_->path(), "", &goodTls);
+        // Under /ssi/ the length is not known in advance: the body ends with the
+        // connection, after the server's close notice.
+        std::filesystem::create_directory(*root_ / "ssi");
+        testsupport::WriteFile(*root_ / "ssi/pkg.bin", body);
+        secure_ = std::make_unique<NginxServer>(
+            root_->path(), "location /ssi/ { ssi on; ssi_types *; }", &goodTls);
         const NginxTls foreignTls{foreign.cert, foreign.key};
         foreign_ = std::make_unique<NginxServer>(root_->path(), "", &foreignTls);
         const NginxTls wrongNameTls{wrongName.cert, wrongName.key};
@@ -79,6 +85,12 @@ TEST_F(WindowsHttps, TransferOverSchannelIsByteExact) {
             << host;
     }
     EXPECT_EQ(secure_->AccessLog().back().status, "200");
+
+    const std::string out = dest_ / "ssi.bin";
+    const std::string url = "https://127.0.0.1:" + std::to_string(secure_->port()) + "/ssi/pkg.bin";
+    const auto r = Https({"get", url, WineSession::WindowsPath(out)});
+    EXPECT_EQ(r.out, "Schannel\nstatus 200\n") << r.err;
+    EXPECT_TRUE(testsupport::ReadFile(out) == testsupport::ReadFile(*root_ / "pkg.bin"));
 }
 
 TEST_F(WindowsHttps, UntrustedMisnamedOrOldServersAreRefusedWithTheCause) {

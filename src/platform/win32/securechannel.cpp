@@ -86,6 +86,8 @@ constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETEC
                                   ISC_REQ_MANUAL_CRED_VALIDATION;
 // The SSL policy's flag for a revocation status that could not be learnt.
 constexpr DWORD kIgnoreRevocationUnknown = 0x00000080;
+// The content type of an alert record.
+constexpr char kAlertRecord = 21;
 // The first receive unit; it grows for a handshake message larger than it.
 constexpr std::size_t kInputSize = 65536 + 1024;
 constexpr std::size_t kMaxInputSize = 1 << 20;
@@ -474,6 +476,8 @@ struct SecureChannel::Session {
             {0, SECBUFFER_EMPTY, nullptr},
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        // The record's content type, readable before TLS 1.3 (decryption works in place).
+        const bool alert = input[0] == kAlertRecord;
         const SECURITY_STATUS status = api->sspi->DecryptMessage(&context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) return Decoded::More;
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
@@ -482,8 +486,10 @@ struct SecureChannel::Session {
             return Decoded::Failed;
         }
         std::size_t extra = 0;
+        bool data = false;
         for (const SecBuffer& b : buffers) {
             if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0) {
+                data = true;
                 if (plainRead == plain.size()) {
                     plain.clear();
                     plainRead = 0;
@@ -494,7 +500,10 @@ struct SecureChannel::Session {
             if (b.BufferType == SECBUFFER_EXTRA) extra = b.cbBuffer;
         }
         KeepLast(extra);
-        if (status == SEC_I_CONTEXT_EXPIRED) {
+        // The close notice; some implementations (Wine's) report it as an authenticated
+        // alert record without data rather than as the end of the context. A fatal
+        // alert is a failure of its own.
+        if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert && !data)) {
             closed = true;
             return Decoded::Closed;
         }
