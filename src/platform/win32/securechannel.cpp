@@ -387,7 +387,7 @@ struct SecureChannel::Session {
 
     // The certificate must chain to a trusted root for server authentication and name
     // the host: a name through the SSL policy, an address literal by the certificate's
-    // IP addresses (the policy knows names only).
+    // IP addresses (not every system's policy matches those; Wine's does not).
     bool Verify() {
         PCCERT_CONTEXT certificate = nullptr;
         if (api->sspi->QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT,
