@@ -48,6 +48,11 @@ WineSession::WineSession(std::string windowsBuildDir)
         if (Run(reg, std::chrono::minutes(1)).exitStatus != 0)
             throw std::runtime_error("cannot set up the Wine desktop");
     }
+    // Wine ends its desktop a few seconds after the last program; one that stays keeps it
+    // for the whole session, so no program starts on a desktop that is going away.
+    Process::Options stay = Options(buildDir_ + "/travik-user.exe", {"stay"});
+    stay.captureOutput = false;
+    keeper_ = std::make_unique<Process>(stay);
 }
 
 WineSession::~WineSession() {

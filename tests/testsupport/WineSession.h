@@ -40,6 +40,7 @@ class WineSession {
     std::unique_ptr<TempDir> prefix_;
     std::string display_;
     std::unique_ptr<Process> xvfb_;
+    std::unique_ptr<Process> keeper_;
 };
 
 }  // namespace testsupport

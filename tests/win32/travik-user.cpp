@@ -25,6 +25,8 @@
 //   travik-user endsession               tells the agent's windows that the Windows
 //                                        session ends, as the system does at log-off
 //   travik-user list                     every top-level window
+//   travik-user stay                     keeps a hidden window until it is killed, so
+//                                        Wine's desktop stays between the programs
 #include <windows.h>
 // These need the declarations of windows.h first.
 #include <commctrl.h>
@@ -286,6 +288,13 @@ int main(int argc, char** argv) {
         if (windows.empty()) return 1;
         for (HWND w : windows) SendMessageW(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
         for (HWND w : windows) SendMessageW(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        return 0;
+    }
+    if (command == "stay" && argc == 2) {
+        CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"travik-user", WS_POPUP, 0, 0, 0, 0, nullptr,
+                        nullptr, nullptr, nullptr);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
         return 0;
     }
     if (command == "list" && argc == 2) {
