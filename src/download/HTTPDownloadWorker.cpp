@@ -34,16 +34,16 @@ std::optional<ContentRange> ParseContentRange(const std::vector<std::string>& he
     const auto blank = value->find(' ');
     if (blank == std::string::npos || LowerCase(value->substr(0, blank)) != "bytes")
         return std::nullopt;
-    const std::string spec = Trim(value->substr(blank + 1));
-    const auto slash = spec.find('/');
+    const std::string byteRange = Trim(value->substr(blank + 1));
+    const auto slash = byteRange.find('/');
     if (slash == std::string::npos) return std::nullopt;
     ContentRange range;
-    const std::string total = Trim(spec.substr(slash + 1));
+    const std::string total = Trim(byteRange.substr(slash + 1));
     if (total != "*") {
         range.total = ParseDecimal(total);
         if (!range.total) return std::nullopt;
     }
-    const std::string span = Trim(spec.substr(0, slash));
+    const std::string span = Trim(byteRange.substr(0, slash));
     if (span == "*") return range;
     const auto dash = span.find('-');
     if (dash == std::string::npos) return std::nullopt;

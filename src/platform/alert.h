@@ -13,7 +13,7 @@ enum class ScreenCorner { TopLeft, TopRight, BottomLeft, BottomRight };
 enum class TaskbarEdge { Left, Top, Right, Bottom };
 enum class AlertAnimation { None, Fade, Slide };
 
-struct AlertWindowSpec {
+struct AlertWindowSettings {
     std::string Caption;
     std::string Text;
     int ImageIndex = 0;
@@ -40,7 +40,7 @@ struct AlertWindowSpec {
 // The edge of the screen where the taskbar is, when it can be found.
 std::optional<TaskbarEdge> QueryTaskbarEdge();
 // Shows the alert. The headless backend prints "caption: text" on standard output.
-void ShowAlertWindow(const AlertWindowSpec& spec);
+void ShowAlertWindow(const AlertWindowSettings& settings);
 // Handles the system's messages until every alert shown has gone (timed out or closed),
 // so that the last thing the program says is seen. The headless backend has none open.
 void WaitForAlertWindows();

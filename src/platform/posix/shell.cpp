@@ -38,8 +38,8 @@ std::optional<TaskbarEdge> QueryTaskbarEdge() {
     return std::nullopt;
 }
 
-void ShowAlertWindow(const AlertWindowSpec& spec) {
-    const std::string line = spec.Caption + ": " + spec.Text + "\n";
+void ShowAlertWindow(const AlertWindowSettings& settings) {
+    const std::string line = settings.Caption + ": " + settings.Text + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }

@@ -33,7 +33,7 @@ std::vector<std::unique_ptr<AlertWindow>> gAlerts;
 
 class AlertWindow {
   public:
-    explicit AlertWindow(const AlertWindowSpec& spec) : spec_(spec) {}
+    explicit AlertWindow(const AlertWindowSettings& settings) : settings_(settings) {}
     AlertWindow(const AlertWindow&) = delete;
     AlertWindow& operator=(const AlertWindow&) = delete;
     ~AlertWindow() {
@@ -55,10 +55,10 @@ class AlertWindow {
 
         const int dpi = win32::DpiOf(nullptr);
         auto scale = [dpi](int value) { return win32::ScaleToDpi(value, dpi); };
-        captionFont_ = win32::CreateScaledFont(spec_.CaptionFont, dpi);
-        textFont_ = win32::CreateScaledFont(spec_.TextFont, dpi);
-        const std::wstring caption = win32::Widen(spec_.Caption);
-        const std::wstring text = win32::Widen(spec_.Text);
+        captionFont_ = win32::CreateScaledFont(settings_.CaptionFont, dpi);
+        textFont_ = win32::CreateScaledFont(settings_.TextFont, dpi);
+        const std::wstring caption = win32::Widen(settings_.Caption);
+        const std::wstring text = win32::Widen(settings_.Text);
         const SIZE captionSize = Measure(caption, captionFont_.get(), 0);
         const SIZE textSize = Measure(text, textFont_.get(), scale(kTextWidth));
 
@@ -70,10 +70,10 @@ class AlertWindow {
             2 * scale(kMargin);
         RECT work{};
         ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-        const bool left =
-            spec_.Corner == ScreenCorner::TopLeft || spec_.Corner == ScreenCorner::BottomLeft;
+        const bool left = settings_.Corner == ScreenCorner::TopLeft ||
+                          settings_.Corner == ScreenCorner::BottomLeft;
         const bool top =
-            spec_.Corner == ScreenCorner::TopLeft || spec_.Corner == ScreenCorner::TopRight;
+            settings_.Corner == ScreenCorner::TopLeft || settings_.Corner == ScreenCorner::TopRight;
         home_ = {left ? work.left : work.right - width, top ? work.top : work.bottom - height};
         slideTo_ = left ? work.left - width : work.right;  // off the screen at its side
 
@@ -88,9 +88,9 @@ class AlertWindow {
         AddText(text, textFont_.get(), textLeft, scale(kMargin) + captionSize.cy + scale(4),
                 textSize);
 
-        phase_ = spec_.ShowingAnimation == AlertAnimation::None ? Phase::Shown : Phase::Showing;
+        phase_ = settings_.ShowingAnimation == AlertAnimation::None ? Phase::Shown : Phase::Showing;
         phaseStart_ = Clock::now();
-        SetAlpha(phase_ == Phase::Shown ? spec_.Opacity : 0);
+        SetAlpha(phase_ == Phase::Shown ? settings_.Opacity : 0);
         ::ShowWindow(window_, SW_SHOWNOACTIVATE);
         ::SetTimer(window_, kTimer, kTickMs, nullptr);
     }
@@ -143,27 +143,27 @@ class AlertWindow {
         const bool hot = MouseOver();
         switch (phase_) {
             case Phase::Showing: {
-                const double t = Progress(spec_.ShowingAnimationTime, now);
-                SetAlpha(static_cast<int>((hot ? spec_.HotOpacity : spec_.Opacity) * t));
+                const double t = Progress(settings_.ShowingAnimationTime, now);
+                SetAlpha(static_cast<int>((hot ? settings_.HotOpacity : settings_.Opacity) * t));
                 if (t >= 1.0) Enter(Phase::Shown, now);
                 break;
             }
             case Phase::Shown:
-                SetAlpha(hot ? spec_.HotOpacity : spec_.Opacity);
+                SetAlpha(hot ? settings_.HotOpacity : settings_.Opacity);
                 if (hot) {
                     phaseStart_ = now;  // the display time starts again when the mouse leaves
-                } else if (now - phaseStart_ >= std::chrono::milliseconds(spec_.DisplayTime)) {
+                } else if (now - phaseStart_ >= std::chrono::milliseconds(settings_.DisplayTime)) {
                     Enter(Phase::Hiding, now);
                 }
                 break;
             case Phase::Hiding: {
-                const double t = Progress(spec_.HidingAnimationTime, now);
-                if (spec_.HidingAnimation == AlertAnimation::Slide) {
+                const double t = Progress(settings_.HidingAnimationTime, now);
+                if (settings_.HidingAnimation == AlertAnimation::Slide) {
                     const int x = home_.x + static_cast<int>((slideTo_ - home_.x) * t);
                     ::SetWindowPos(window_, nullptr, x, home_.y, 0, 0,
                                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-                } else if (spec_.HidingAnimation == AlertAnimation::Fade) {
-                    SetAlpha(static_cast<int>(spec_.Opacity * (1.0 - t)));
+                } else if (settings_.HidingAnimation == AlertAnimation::Fade) {
+                    SetAlpha(static_cast<int>(settings_.Opacity * (1.0 - t)));
                 }
                 if (t >= 1.0) Close();
                 break;
@@ -202,7 +202,7 @@ class AlertWindow {
             case WM_MOUSEACTIVATE:
                 return MA_NOACTIVATE;
             case WM_RBUTTONUP:
-                if (self->spec_.CloseOnRightClick) self->Close();
+                if (self->settings_.CloseOnRightClick) self->Close();
                 return 0;
             case WM_NCDESTROY: {
                 ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -216,7 +216,7 @@ class AlertWindow {
         }
     }
 
-    AlertWindowSpec spec_;
+    AlertWindowSettings settings_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
     win32::GdiHandle<HFONT> captionFont_;
@@ -230,8 +230,8 @@ class AlertWindow {
 
 }  // namespace
 
-void ShowAlertWindow(const AlertWindowSpec& spec) {
-    gAlerts.push_back(std::make_unique<AlertWindow>(spec));
+void ShowAlertWindow(const AlertWindowSettings& settings) {
+    gAlerts.push_back(std::make_unique<AlertWindow>(settings));
     gAlerts.back()->Open();
 }
 
