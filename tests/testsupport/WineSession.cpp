@@ -53,6 +53,9 @@ WineSession::WineSession(std::string windowsBuildDir)
     Process::Options stay = Options(buildDir_ + "/travik-user.exe", {"stay"});
     stay.captureOutput = false;
     keeper_ = std::make_unique<Process>(stay);
+    // The desktop is up once the keeper's window is there; programs start on it from then.
+    if (User({"wait", "Static", "travik-user", "60000"}).exitStatus != 0)
+        throw std::runtime_error("the Wine desktop did not start");
 }
 
 WineSession::~WineSession() {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -83,11 +84,12 @@ class WindowsAgent : public ::testing::Test {
         web_.reset();
         www_.reset();
     }
+    // A failed test leaves a screenshot and the list of windows.
     void TearDown() override {
-        if (HasFailure())
-            wine_->Screenshot(std::string(::testing::TempDir()) + "/" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                              ".png");
+        if (!HasFailure()) return;
+        wine_->Screenshot(std::string(::testing::TempDir()) + "/" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png");
+        std::cerr << "Windows:\n" << wine_->User({"list"}).out;
     }
     // travik-user's description of a window and its controls ("" when it is not there).
     static std::string Show(const std::string& windowClass, int waitMs = 0) {
