@@ -40,7 +40,6 @@ class SecureChannel {
     std::size_t Pending();
     // Sends the close notice of a healthy session (not awaiting the answer) and ends it.
     void Close();
-    bool Open() const;
 
     // The cause of the last failure: a Winsock code when the connection itself failed
     // (time-out, reset), else -1; the text names the cause.

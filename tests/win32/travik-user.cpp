@@ -166,11 +166,16 @@ BOOL CALLBACK DescribeTopLevel(HWND window, LPARAM) {
 
 // Whether the notification area has icon 1 of `owner`: changing nothing of it succeeds
 // only while it is there.
-bool HasTrayIcon(HWND owner) {
+NOTIFYICONDATAW TrayIcon(HWND owner) {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof data;
     data.hWnd = owner;
     data.uID = 1;
+    return data;
+}
+
+bool HasTrayIcon(HWND owner) {
+    NOTIFYICONDATAW data = TrayIcon(owner);
     return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
@@ -270,10 +275,7 @@ int main(int argc, char** argv) {
     if (command == "newtaskbar" && argc == 2) {
         HWND w = WaitFor(L"TravikVersoesTrayIcon", L"", 10000);
         if (w == nullptr) return 1;
-        NOTIFYICONDATAW data{};
-        data.cbSize = sizeof data;
-        data.hWnd = w;
-        data.uID = 1;
+        NOTIFYICONDATAW data = TrayIcon(w);
         Shell_NotifyIconW(NIM_DELETE, &data);
         if (HasTrayIcon(w)) return 1;
         SendMessageW(w, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);

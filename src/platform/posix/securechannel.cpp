@@ -31,9 +31,6 @@ std::size_t SecureChannel::Pending() {
     return 0;
 }
 void SecureChannel::Close() {}
-bool SecureChannel::Open() const {
-    return false;
-}
 int SecureChannel::LastError() const {
     return -1;
 }

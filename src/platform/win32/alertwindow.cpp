@@ -14,6 +14,7 @@
 #include "platform/eventloop.h"
 #include "platform/win32/gdi.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/window.h"
 
 namespace platform {
 
@@ -38,25 +39,17 @@ class AlertWindow {
     AlertWindow& operator=(const AlertWindow&) = delete;
     ~AlertWindow() {
         if (window_ != nullptr) {
-            ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+            win32::SetWindowObject(window_, nullptr);
             ::DestroyWindow(window_);
         }
     }
 
     void Open() {
         const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = instance;
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = L"TravikVersoesAlert";
-        ::RegisterClassW(&windowClass);
-
-        const int dpi = win32::DpiOf(nullptr);
-        auto scale = [dpi](int value) { return win32::ScaleToDpi(value, dpi); };
-        captionFont_ = win32::CreateScaledFont(settings_.CaptionFont, dpi);
-        textFont_ = win32::CreateScaledFont(settings_.TextFont, dpi);
+        dpi_ = win32::DpiOf(nullptr);
+        auto scale = [this](int value) { return win32::ScaleToDpi(value, dpi_); };
+        captionFont_ = win32::CreateScaledFont(settings_.CaptionFont, dpi_);
+        textFont_ = win32::CreateScaledFont(settings_.TextFont, dpi_);
         const std::wstring caption = win32::Widen(settings_.Caption);
         const std::wstring text = win32::Widen(settings_.Text);
         const SIZE captionSize = Measure(caption, captionFont_.get(), 0);
@@ -79,9 +72,10 @@ class AlertWindow {
 
         window_ =
             ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_LAYERED,
-                              windowClass.lpszClassName, caption.c_str(), WS_POPUP | WS_BORDER,
-                              home_.x, home_.y, width, height, nullptr, nullptr, instance, nullptr);
-        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+                              win32::WindowClass(L"TravikVersoesAlert", WindowProc, COLOR_WINDOW),
+                              caption.c_str(), WS_POPUP | WS_BORDER, home_.x, home_.y, width,
+                              height, nullptr, nullptr, instance, nullptr);
+        win32::SetWindowObject(window_, this);
         icon_ = static_cast<HICON>(
             ::LoadImageW(instance, L"MAINICON", IMAGE_ICON, scale(kIconSize), scale(kIconSize), 0));
         AddText(caption, captionFont_.get(), textLeft, scale(kMargin), captionSize);
@@ -179,15 +173,15 @@ class AlertWindow {
     void Paint() const {
         PAINTSTRUCT ps;
         HDC dc = ::BeginPaint(window_, &ps);
-        const int margin = win32::ScaleToDpi(kMargin, win32::DpiOf(nullptr));
-        const int size = win32::ScaleToDpi(kIconSize, win32::DpiOf(nullptr));
+        const int margin = win32::ScaleToDpi(kMargin, dpi_);
+        const int size = win32::ScaleToDpi(kIconSize, dpi_);
         if (icon_ != nullptr)
             ::DrawIconEx(dc, margin, margin, icon_, size, size, 0, nullptr, DI_NORMAL);
         ::EndPaint(window_, &ps);
     }
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<AlertWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* self = win32::WindowObject<AlertWindow>(window);
         if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
         switch (message) {
             case WM_TIMER:
@@ -205,7 +199,7 @@ class AlertWindow {
                 if (self->settings_.CloseOnRightClick) self->Close();
                 return 0;
             case WM_NCDESTROY: {
-                ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+                win32::SetWindowObject(window, nullptr);
                 self->window_ = nullptr;
                 if (self->icon_ != nullptr) ::DestroyIcon(self->icon_);
                 std::erase_if(gAlerts, [self](const auto& alert) { return alert.get() == self; });
@@ -219,6 +213,7 @@ class AlertWindow {
     AlertWindowSettings settings_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
+    int dpi_ = win32::kDefaultDpi;
     win32::GdiHandle<HFONT> captionFont_;
     win32::GdiHandle<HFONT> textFont_;
     POINT home_{};

@@ -1,12 +1,15 @@
 // The Win32 side of the message loop. A hidden top-level window receives the system's
 // close commands: the end of the Windows session (WM_QUERYENDSESSION, WM_ENDSESSION)
 // and WM_CLOSE sent to the program from outside. Waiting also wakes for window messages.
+#include "platform/eventloop.h"
+
 #include <windows.h>
+// It needs the declarations of windows.h first.
 #include <shellapi.h>
 
 #include "platform/application.h"
-#include "platform/eventloop.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/window.h"
 
 namespace platform::eventloop {
 
@@ -47,15 +50,11 @@ void InstallCloseHandler() {
     if (installed) return;
     installed = true;
     wakeEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = CloseWindowProc;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TravikVersoesApplication";
-    ::RegisterClassW(&windowClass);
     // A top-level window (not message-only), so that session-end broadcasts reach it.
-    ::CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName,
-                      win32::Widen(Application::Instance().Title()).c_str(), WS_POPUP, 0, 0, 0,
-                      0, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ::CreateWindowExW(WS_EX_TOOLWINDOW,
+                      win32::WindowClass(L"TravikVersoesApplication", CloseWindowProc),
+                      win32::Widen(Application::Instance().Title()).c_str(), WS_POPUP, 0, 0, 0, 0,
+                      nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }
 
 bool TakeCloseRequest() {

@@ -12,6 +12,7 @@
 #include "platform/form.h"
 #include "platform/win32/gdi.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/window.h"
 
 namespace platform {
 
@@ -79,22 +80,14 @@ std::map<const Control*, RECT> Layout(const Form& form) {
 class Win32FormWindow final : public FormWindow {
   public:
     explicit Win32FormWindow(Form& form) : form_(form) {
-        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = instance;
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.hIcon = ::LoadIconW(instance, L"MAINICON");
-        windowClass.lpszClassName = L"TfTravikVersoes";
-        ::RegisterClassW(&windowClass);
         // Hidden and without a taskbar button until it is shown.
-        window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"", WS_POPUP, 0,
-                                    0, 0, 0, nullptr, nullptr, instance, nullptr);
-        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        window_ = ::CreateWindowExW(
+            WS_EX_TOOLWINDOW, win32::WindowClass(L"TfTravikVersoes", WindowProc, COLOR_BTNFACE),
+            L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        win32::SetWindowObject(window_, this);
     }
     ~Win32FormWindow() override {
-        ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        win32::SetWindowObject(window_, nullptr);
         ::DestroyWindow(window_);
     }
 
@@ -231,7 +224,7 @@ class Win32FormWindow final : public FormWindow {
     }
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<Win32FormWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* self = win32::WindowObject<Win32FormWindow>(window);
         if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
         switch (message) {
             case WM_CLOSE: {

@@ -662,10 +662,6 @@ void SecureChannel::Close() {
     session_ = std::make_unique<Session>();
 }
 
-bool SecureChannel::Open() const {
-    return session_->open;
-}
-
 int SecureChannel::LastError() const {
     return session_->error;
 }

@@ -1,6 +1,7 @@
-// The notification-area icon with its hidden message window, the popup menu, the
-// taskbar's edge, and the alert window.
+// The notification-area icon with its hidden message window, the popup menu and the
+// taskbar's edge.
 #include <windows.h>
+// It needs the declarations of windows.h first.
 #include <shellapi.h>
 
 #include <memory>
@@ -10,6 +11,7 @@
 #include "platform/menu.h"
 #include "platform/notifyicon.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/window.h"
 
 namespace platform {
 
@@ -31,16 +33,12 @@ class Win32NotifyIcon final : public NotifyIcon {
     Win32NotifyIcon() {
         static const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
         taskbarCreated_ = taskbarCreated;
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = Instance();
-        windowClass.lpszClassName = L"TravikVersoesTrayIcon";
-        ::RegisterClassW(&windowClass);
         // A top-level hidden window: it receives the "TaskbarCreated" broadcast and the
         // end of the session, which a message-only window would not.
-        window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"", WS_POPUP, 0,
-                                    0, 0, 0, nullptr, nullptr, Instance(), nullptr);
-        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW,
+                                    win32::WindowClass(L"TravikVersoesTrayIcon", WindowProc), L"",
+                                    WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, Instance(), nullptr);
+        win32::SetWindowObject(window_, this);
         gMenuOwner = window_;
     }
 
@@ -83,7 +81,7 @@ class Win32NotifyIcon final : public NotifyIcon {
     }
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<Win32NotifyIcon*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* self = win32::WindowObject<Win32NotifyIcon>(window);
         if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
         if (message == kTrayCallback) {
             self->Mouse(static_cast<UINT>(lParam));
@@ -92,7 +90,8 @@ class Win32NotifyIcon final : public NotifyIcon {
         if (message == self->taskbarCreated_) {
             // The notification area was rebuilt (the shell restarted): the icon is gone.
             self->added_ = false;
-            if (self->OnTaskbarCreated) Application::Instance().Post([self] {
+            if (self->OnTaskbarCreated)
+                Application::Instance().Post([self] {
                     if (self->OnTaskbarCreated) self->OnTaskbarCreated();
                 });
             return 0;
@@ -130,7 +129,8 @@ class Win32NotifyIcon final : public NotifyIcon {
                 return;
         }
         // Handled by the application's loop, where a failure reaches its error box.
-        if (OnMouse) Application::Instance().Post([this, action] {
+        if (OnMouse)
+            Application::Instance().Post([this, action] {
                 if (OnMouse) OnMouse(action);
             });
     }
