@@ -187,6 +187,41 @@ TEST_F(Publish, FleetCountsWhatTheAgentsReport) {
               "9,5,AA-BB,2.1.0.1,2020-01-01 10:00:00\n");
 }
 
+TEST_F(Publish, ASignedVersionCarriesASignatureTheOpensslToolAccepts) {
+    const testsupport::TempDir keys("travik-keys");
+    for (const std::string name : {"chave", "outra"}) {
+        testsupport::Openssl({"ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out",
+                              keys / (name + ".pem")});
+        testsupport::Openssl(
+            {"ec", "-in", keys / (name + ".pem"), "-pubout", "-out", keys / (name + "-pub.pem")});
+    }
+    const auto r = Tool({"publish", "--system", "6", "--client", "42", "--version", "2.1.0.15",
+                         "--url", web_->url("/pacote.zip"), "--file", *www_ / "pacote.zip", "--key",
+                         keys / "chave.pem"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const auto row = Rows("SELECT id, assinatura FROM atualizacaodb.versao WHERE id_sistema = 6");
+    ASSERT_EQ(row.size(), 1u);
+
+    // The message, written out here, and the signature checked by the openssl tool.
+    const std::string sha256 =
+        testsupport::Run({.argv = {"sha256sum", *www_ / "pacote.zip"}}).out.substr(0, 64);
+    WriteFile(keys / "mensagem",
+              "travik-package-v1\nid_sistema=6\ncodigo_cliente=42\n"
+              "versao=2000100000015\nnome_versao=pacote.zip\nsha256=" +
+                  sha256 + "\n");
+    WriteFile(keys / "assinatura.b64", row[0][1]);
+    testsupport::Openssl(
+        {"base64", "-d", "-A", "-in", keys / "assinatura.b64", "-out", keys / "assinatura.der"});
+    testsupport::Openssl({"dgst", "-sha256", "-verify", keys / "chave-pub.pem", "-signature",
+                          keys / "assinatura.der", keys / "mensagem"});
+
+    EXPECT_EQ(
+        Tool({"verify", "--id", row[0][0], "--public-key", keys / "chave-pub.pem"}).exitStatus, 0);
+    const auto other = Tool({"verify", "--id", row[0][0], "--public-key", keys / "outra-pub.pem"});
+    EXPECT_EQ(other.exitStatus, 1);
+    EXPECT_NE(other.out.find("[FALHOU] assinatura"), std::string::npos) << other.out;
+}
+
 TEST_F(Publish, ThePasswordIsNeverTakenFromTheCommandLine) {
     const auto noPassword = tooltest::Publish(db_->port(), {"list"}, false);
     EXPECT_EQ(noPassword.exitStatus, 1);

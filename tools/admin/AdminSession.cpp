@@ -69,8 +69,12 @@ dbclient::TDbConnection& AdminSession::Database() {
             throw platform::Exception(
                 "O banco de dados " + account_.database + " não existe em " + Where() +
                 (account_.database == "atualizacaodb" ? ". Crie-o com db/schema.sql." : "."));
+        // The client's message has its code and text on two lines; here they make one.
+        std::string text = error.Message();
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.replace(at, 2, " ");
         throw platform::Exception("Não foi possível entrar no banco de dados em " + Where() + ": " +
-                                  error.Message() + ". Confira o endereço (--db).");
+                                  text + ". Confira o endereço (--db).");
     }
     connection_ = std::move(connection);
     return *connection_;

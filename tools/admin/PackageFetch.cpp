@@ -59,12 +59,6 @@ std::string FetchPackage(const std::string& url, const TemporaryFolder& folder) 
     download::TDownloader downloader;
     downloader.SetProtocolo(download::protHTTP);
     downloader.SetSizeRecvBuffer(0);
-    std::string socketError;
-    downloader.SetOnHookStatus([&](download::TBlockingSocket& sender,
-                                   download::TSocketHookReason reason, std::int32_t, std::int32_t) {
-        if (reason == download::hrError)
-            socketError = std::to_string(sender.LastError()) + " " + sender.LastErrorDesc();
-    });
     downloader.SetDownloadDest(folder.Path());
     downloader.SetDownloadUrl(url);
     downloader.SetDownloadNomeArq(kFileName);
@@ -74,13 +68,15 @@ std::string FetchPackage(const std::string& url, const TemporaryFolder& folder) 
 
     std::string cause;
     if (auto* worker = dynamic_cast<download::THTTPDownloadWorker*>(&downloader.Down())) {
-        const auto& client = worker->HTTPClient();
+        auto& client = worker->HTTPClient();
         if (client.ResultCode() != 0 && client.ResultCode() != 200 && client.ResultCode() != 206 &&
             client.ResultCode() != 500)
             cause = "o servidor respondeu " + std::to_string(client.ResultCode()) + " " +
                     client.ResultString();
+        if (cause.empty() && client.Sock().LastError() != 0)
+            cause = "erro de conexão " + std::to_string(client.Sock().LastError()) + " (" +
+                    client.Sock().LastErrorDesc() + ")";
     }
-    if (cause.empty() && !socketError.empty()) cause = "erro de conexão " + socketError;
     if (cause.empty()) cause = "a transferência não chegou ao fim";
     throw platform::Exception("Não foi possível baixar " + url + ": " + cause +
                               ". Confira o link e o servidor web.");

@@ -4,11 +4,12 @@
 
 #include "admin/Commands.h"
 #include "admin/PackageFetch.h"
+#include "admin/PackageSigning.h"
 #include "admin/VersionRows.h"
 #include "agent/PackageName.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
-#include "support/MD5Hasher.h"
+#include "support/FileDigests.h"
 
 namespace admin {
 
@@ -16,17 +17,6 @@ namespace {
 
 std::string ForWhom(std::int64_t cliente) {
     return cliente == 0 ? "todos os clientes" : "o cliente " + std::to_string(cliente);
-}
-
-std::string Md5Of(const std::string& path) {
-    support::TMD5Hasher hasher;
-    hasher.HashFile(path);
-    support::TMD5Digest digest;
-    hasher.GetDigest(digest);
-    std::string hex = support::DigestToHex(digest);
-    std::transform(hex.begin(), hex.end(), hex.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return hex;
 }
 
 std::string Dotted(std::uint64_t composite) {
@@ -66,7 +56,7 @@ void WarnAboutOrder(dbclient::TDbConnection& db, const NewVersion& v) {
 int Publish(const CommandLine& line, AdminSession& session) {
     auto allowed = kConnectionOptions;
     allowed.insert(allowed.end(),
-                   {"system", "client", "version", "url", "file", "name", "no-check"});
+                   {"system", "client", "version", "url", "file", "name", "key", "no-check"});
     line.AllowOnly(allowed, "publish");
     NewVersion v;
     const auto sistema = line.Number("system", kMaxCode);
@@ -83,6 +73,8 @@ int Publish(const CommandLine& line, AdminSession& session) {
     v.version = *version;
     v.link = line.Required("url");
     const std::string file = line.Required("file");
+    const auto keyFile = line.Value("key");
+    if (keyFile && keyFile->empty()) throw UsageError("falta o valor de --key");
 
     ValidateLink(v.link);
     v.nome = line.Value("name").value_or(FileNameOfUrl(v.link));
@@ -94,8 +86,14 @@ int Publish(const CommandLine& line, AdminSession& session) {
     }
     if (!platform::fs::FileExists(file))
         throw platform::Exception("O arquivo " + file + " não existe. Confira --file.");
+    const std::optional<std::string> key =
+        keyFile ? std::optional<std::string>(ReadKeyFile(*keyFile, "--key")) : std::nullopt;
 
     auto& db = session.Database();
+    if (key && !HasSignatureColumn(db))
+        throw platform::Exception(
+            "A tabela versao deste banco não tem a coluna assinatura. Execute db/schema.sql "
+            "como administrador (ele a acrescenta) e publique de novo. Nada foi publicado.");
     if (const auto same = SameVersionIds(db, v); !same.empty())
         throw platform::Exception(
             "A versão " + v.version.Dotted() + " do sistema " + std::to_string(v.sistema) +
@@ -105,12 +103,14 @@ int Publish(const CommandLine& line, AdminSession& session) {
             "retirar a publicada, use: travik-publish withdraw --id " +
             std::to_string(same.front()));
 
-    v.md5 = Md5Of(file);
+    const support::FileDigests digests = support::DigestFile(file);
+    v.md5 = digests.md5;
+    if (key) v.assinatura = SignPackage(*key, v, digests.sha256);
 
     if (!line.Has("no-check")) {
         const TemporaryFolder folder;
         const std::string fetched = FetchPackage(v.link, folder);
-        const std::string served = Md5Of(fetched);
+        const std::string served = support::DigestFile(fetched).md5;
         if (served != v.md5)
             throw platform::Exception(
                 "O link " + v.link + " serve outro arquivo: MD5 do link " + served + ", MD5 de " +

@@ -2,13 +2,14 @@
 // installation, and reports each step.
 #include "admin/Commands.h"
 #include "admin/PackageFetch.h"
+#include "admin/PackageSigning.h"
 #include "admin/VersionRows.h"
 #include "agent/CompositeVersion.h"
 #include "agent/PackageName.h"
 #include "agent/PackageVerification.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
-#include "support/MD5Hasher.h"
+#include "support/FileDigests.h"
 
 namespace admin {
 
@@ -31,10 +32,13 @@ bool Check(const std::string& what, Step step) {
 
 int Verify(const CommandLine& line, AdminSession& session) {
     auto allowed = kConnectionOptions;
-    allowed.push_back("id");
+    allowed.insert(allowed.end(), {"id", "public-key"});
     line.AllowOnly(allowed, "verify");
     const auto id = line.Number("id", kMaxCode);
     if (!id) throw UsageError("falta --id");
+    std::vector<std::string> keys;
+    if (line.Has("public-key"))
+        keys = PublicKeysFromPem(ReadKeyFile(line.Required("public-key"), "--public-key"));
 
     const auto version = FindVersion(session.Database(), *id);
     if (!version)
@@ -49,25 +53,38 @@ int Verify(const CommandLine& line, AdminSession& session) {
         agent::ValidatePublishedVersion(v.vlVersao);
         return std::string();
     });
-    std::unique_ptr<TemporaryFolder> folder;
+    const TemporaryFolder folder;
     std::string fetched;
-    ok = ok && Check("download de " + v.link, [&] {
-             folder = std::make_unique<TemporaryFolder>();
-             fetched = FetchPackage(v.link, *folder);
-             return std::to_string(platform::fs::FileSize(fetched)) + " bytes";
-         });
-    ok = ok && Check("MD5 do arquivo baixado igual a md5_arquivo", [&] {
-             support::TMD5Hasher hasher;
-             hasher.HashFile(fetched);
-             support::TMD5Digest digest;
-             hasher.GetDigest(digest);
-             const std::string served = support::DigestToHex(digest);
-             if (!agent::DigestsMatch(served, v.md5))
-                 throw platform::Exception(
-                     "o link serve o MD5 " + served + ", a linha diz " + v.md5 +
-                     ". O agente recusaria o pacote (3 downloads, depois erro).");
-             return served;
-         });
+    if (ok) {
+        ok = Check("download de " + v.link, [&] {
+            fetched = FetchPackage(v.link, folder);
+            return std::to_string(platform::fs::FileSize(fetched)) + " bytes";
+        });
+    }
+    support::FileDigests digests;
+    if (ok) {
+        ok = Check("MD5 do arquivo baixado igual a md5_arquivo", [&] {
+            digests = support::DigestFile(fetched);
+            if (!agent::DigestsMatch(digests.md5, v.md5))
+                throw platform::Exception(
+                    "o link serve o MD5 " + digests.md5 + ", a linha diz " + v.md5 +
+                    ". O agente recusaria o pacote (3 downloads, depois erro).");
+            return digests.md5;
+        });
+    }
+    if (ok && keys.empty()) {
+        Print(std::string("[--]     assinatura ") +
+              (v.assinatura && !v.assinatura->empty() ? "presente" : "ausente") +
+              ", não verificada (dê --public-key)\n");
+    } else if (ok) {
+        ok = Check("assinatura aceita por uma das chaves", [&] {
+            if (const std::string problem = SignatureProblem(v, digests.sha256, keys);
+                !problem.empty())
+                throw platform::Exception(problem +
+                                          ". Um agente com essas chaves recusaria o pacote.");
+            return std::string();
+        });
+    }
     if (!ok) {
         Print("\nA versão id " + std::to_string(v.id) +
               " NÃO passa: os agentes não a instalarão. Corrija-a (withdraw e publish) antes de "

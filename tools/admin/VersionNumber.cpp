@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "agent/CompositeVersion.h"
+
 namespace admin {
 
 namespace {
@@ -19,6 +21,10 @@ bool ParsePart(const std::string& text, std::size_t maxDigits, std::uint64_t& va
 
 std::uint64_t VersionNumber::Composite() const {
     return ((major * kPart + minor) * kPart + release) * kPart + build;
+}
+
+std::string VersionNumber::CompositeText() const {
+    return agent::CompositeVersion(major, minor, release, build);
 }
 
 std::string VersionNumber::Dotted() const {

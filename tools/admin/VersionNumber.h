@@ -14,6 +14,9 @@ struct VersionNumber {
 
     // The composite number; it fits the agent's argument 1 (at most 18 digits).
     std::uint64_t Composite() const;
+    // The composite number as the update database's SELECT writes it (vl_versao): the
+    // major part as it is, then the other parts with four digits each.
+    std::string CompositeText() const;
     std::string Dotted() const;
 };
 

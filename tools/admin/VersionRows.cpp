@@ -60,7 +60,7 @@ std::vector<PublishedVersion> ReadVersions(dbclient::TDbConnection& db, const st
 std::string SameVersionWhere(const NewVersion& v) {
     return " WHERE id_sistema = " + std::to_string(v.sistema) +
            " AND codigo_cliente = " + std::to_string(v.cliente) + " AND " + kComposite + " = '" +
-           std::to_string(v.version.Composite()) + "'";
+           v.version.CompositeText() + "'";
 }
 
 }  // namespace
