@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "agent/RunSettings.h"
 #include "dbclient/DbConnection.h"
 #include "dbclient/DbQuery.h"
+#include "platform/eventloop.h"
 
 namespace {
 
@@ -37,21 +39,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s HOST[:PORT] USER PASSWORD DATABASE STATEMENT\n", argv[0]);
         return 2;
     }
+    // In UTF-8 on every platform (Windows hands argv over in the ANSI code page).
+    const std::vector<std::string> args = platform::eventloop::CommandLineArguments(argc, argv);
+    if (args.size() != 6) {
+        std::fprintf(stderr, "usage: %s HOST[:PORT] USER PASSWORD DATABASE STATEMENT\n", argv[0]);
+        return 2;
+    }
     try {
-        const agent::DatabaseAddress address = agent::ParseDatabaseAddress(argv[1]);
+        const agent::DatabaseAddress address = agent::ParseDatabaseAddress(args[1]);
         dbclient::TDbConnection connection;
         connection.SetHost(address.host);
         connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
-        connection.SetUserName(argv[2]);
-        connection.SetUserPassword(argv[3]);
-        connection.SetDatabaseName(argv[4]);
+        connection.SetUserName(args[2]);
+        connection.SetUserPassword(args[3]);
+        connection.SetDatabaseName(args[4]);
         connection.SetConnected(true);
 
         dbclient::TDbQuery query;
         query.SetDatabase(&connection);
         query.SetRawText(true);
-        query.SQL().Add(argv[5]);
-        if (!ReturnsRows(argv[5])) {
+        query.SQL().Add(args[5]);
+        if (!ReturnsRows(args[5])) {
             query.ExecSQL();
             PrintLine(std::to_string(query.RowsAffected()) + " row(s) affected");
             return 0;

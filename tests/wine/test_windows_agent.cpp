@@ -341,6 +341,7 @@ TEST_F(WindowsAgent, ArgumentTwoReachesTheTableAsGivenAndAddsNoStatement) {
             db_->port()));
         const auto r = run.Wait(120s);
         EXPECT_EQ(r.exitStatus, 0) << text << ": " << r.err;
+        const auto entries = db_->LoggedEntries();
         const auto rows =
             agenttest::QueryRows(db_->port(),
                                  "SELECT HEX(versao) FROM atualizacaodb.controle_versao WHERE "
@@ -351,7 +352,6 @@ TEST_F(WindowsAgent, ArgumentTwoReachesTheTableAsGivenAndAddsNoStatement) {
         // One REPLACE holding the text escaped, the two SELECTs and the query
         // component's own look-ups: nothing else.
         int replaces = 0;
-        const auto entries = db_->LoggedEntries();
         for (std::size_t i = mark; i < entries.size(); ++i) {
             if (entries[i].command != "Query") continue;
             const std::string& q = entries[i].argument;
