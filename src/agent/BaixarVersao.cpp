@@ -7,6 +7,7 @@
 #include "agent/uTravikVersoes.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace agent {
 
@@ -20,6 +21,9 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     ValidatePublishedVersion(vl_versao);
     const std::string pasta = platform::fs::ExtractFilePath(platform::fs::ApplicationExeName());
     const std::string arquivo = pasta + nome_versao;
+    // The host application reads versao.ini in the ANSI code page: a path that the page
+    // cannot hold could not be recorded there, so nothing is downloaded for it.
+    platform::text::Utf8ToAnsi(arquivo);
 
     const TPackageFiles files{
         .Exists = [&] { return platform::fs::FileExists(arquivo); },

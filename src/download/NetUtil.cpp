@@ -201,6 +201,23 @@ std::string PercentDecode(std::string_view s) {
     return r;
 }
 
+std::string PercentEncodeTarget(std::string_view s) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string r;
+    r.reserve(s.size());
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F) {
+            r += '%';
+            r += kHex[u >> 4];
+            r += kHex[u & 0xF];
+        } else {
+            r += c;
+        }
+    }
+    return r;
+}
+
 std::string JoinFoldedHeader(const std::vector<std::string>& lines, std::size_t& index) {
     std::string header = lines[index++];
     if (!header.empty()) {

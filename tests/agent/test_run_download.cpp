@@ -12,6 +12,9 @@ namespace {
 
 using agenttest::AgentFolder;
 
+// A package name with accents and a character outside the BMP.
+const std::string kNomeNaoAscii = "Versão 3 ç \U0001F600.zip";
+
 // Each test uses its own system number, so one database serves them all.
 class Download : public ::testing::Test {
   protected:
@@ -19,6 +22,9 @@ class Download : public ::testing::Test {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         testsupport::WriteFile(*www_ / "pacote.zip", std::string(300000, 'p') + "fim");
         testsupport::WriteFile(*www_ / "outro.zip", "outro pacote");
+        std::filesystem::create_directory(*www_ / "Versões");
+        testsupport::WriteFile(*www_ / "Versões/pacote ção \U0001F600.zip",
+                               testsupport::ReadFile(*www_ / "pacote.zip"));
         web_ = std::make_unique<testsupport::NginxServer>(www_->path());
         certs_ = std::make_unique<testsupport::TestCertificates>();
         const auto issued = certs_->Issue("127.0.0.1", "IP:127.0.0.1,DNS:localhost");
@@ -45,6 +51,7 @@ class Download : public ::testing::Test {
         rows += v(10, 10, "/pacote.zip", "", "pacote.zip");  // no digest published
         rows += agenttest::InsertVersion(
             {11, 11, 0, 3, 0, 0, 0, secureWeb_->url("/pacote.zip"), md5, "pacote.zip"});
+        rows += v(12, 12, "/Versões/pacote ção \U0001F600.zip", md5, kNomeNaoAscii);
         // A table with a column of its own named vl_versao shadows the computed one (the
         // query's "SELECT *" comes first): the server then hands the agent any text.
         rows +=
@@ -207,6 +214,21 @@ TEST_F(Download, MissingFileOnTheServerMeansThreeAttemptsThenTheError) {
     EXPECT_EQ(log[0].status, "404");
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
+TEST_F(Download, NonAsciiNameAndLinkArriveExactly) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 12);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(agenttest::Md5Sum(agent / kNomeNaoAscii), md5_);
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("3000000000000", agent / kNomeNaoAscii));
+    const auto log = web_->AccessLogSince(mark);
+    ASSERT_EQ(log.size(), 1u);
+    // The link's UTF-8 bytes, percent-encoded.
+    EXPECT_EQ(log[0].uri, "/Vers%C3%B5es/pacote%20%C3%A7%C3%A3o%20%F0%9F%98%80.zip");
+    EXPECT_EQ(log[0].status, "200");
 }
 
 TEST_F(Download, PackageNamesThatAreNoPlainFileNameAreRefused) {
