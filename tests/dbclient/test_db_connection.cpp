@@ -271,6 +271,22 @@ TEST(DbConnection, LargestPacketIsCountedIn64BitsAndKeptToWhatTheLoginCarries) {
     }
 }
 
+TEST(DbConnection, AnIPv6HostIsReachedOverIPv6) {
+    testsupport::MariaDbServer server({.extraArgs = {"--bind-address=127.0.0.1,::1"}});
+    TDbConnection c;
+    c.SetHost("::1");
+    c.SetPortNumber(static_cast<std::uint32_t>(server.port()));
+    c.SetUserName(testsupport::MariaDbServer::kAdminUser);
+    c.SetUserPassword(testsupport::MariaDbServer::kAdminPassword);
+    c.SetConnected(true);
+    ASSERT_TRUE(c.Connected());
+    const long thread = dbtest::ThreadIdOf(c);
+    std::string from;
+    for (const auto& e : server.LoggedEntries())
+        if (e.connection == thread && e.command == "Connect") from = e.argument;
+    EXPECT_EQ(from.rfind("admin@::1 ", 0), 0u) << from;
+}
+
 TEST(DbConnection, EmptyHostIsLocalhost) {
     auto c = dbtest::AgentConnection();
     c->SetHost("");
