@@ -16,10 +16,11 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
                                    const std::string& md5_arquivo) {
     // The values come from the database: the name is joined to the agent's folder, the
     // link goes into the HTTP request, the version into the host application's INI file.
-    ValidatePackageName(nome_versao);
+    const std::string programa = platform::fs::ApplicationExeName();
+    ValidatePackageName(nome_versao, platform::fs::ExtractFileName(programa));
     ValidatePackageLink(link_sistema);
     ValidatePublishedVersion(vl_versao);
-    const std::string pasta = platform::fs::ExtractFilePath(platform::fs::ApplicationExeName());
+    const std::string pasta = platform::fs::ExtractFilePath(programa);
     const std::string arquivo = pasta + nome_versao;
     // The host application reads versao.ini in the ANSI code page: a path that the page
     // cannot hold could not be recorded there, so nothing is downloaded for it.

@@ -436,6 +436,35 @@ TestCertificates::TestCertificates() {
                     "/CN=Travik Other CA"}));
 }
 
+TestCertificates::Issued TestCertificates::Issue(const Request& request) {
+    const std::string base = dir_ / ("server" + std::to_string(++issued_));
+    Issued issued{base + ".pem", base + ".key"};
+    Openssl(Joined(Joined({"req"}, kEcKey), {"-keyout", issued.key, "-out", base + ".csr", "-subj",
+                                             "/CN=" + request.commonName}));
+    std::string extensions = request.extensions + "\n";
+    if (!request.subjectAltName.empty())
+        extensions += "subjectAltName=" + request.subjectAltName + "\n";
+    WriteFile(base + ".ext", extensions);
+    const std::string ca = request.issuer != nullptr ? request.issuer->cert : ca_;
+    const std::string caKey = request.issuer != nullptr ? request.issuer->key : dir_ / "ca.key";
+    if (request.startDate.empty()) {
+        Openssl({"x509", "-req", "-in", base + ".csr", "-CA", ca, "-CAkey", caKey,
+                 "-CAcreateserial", "-out", issued.cert, "-days", "2", "-extfile", base + ".ext"});
+        return issued;
+    }
+    // Dates of its own take the CA command, with a database of its own.
+    WriteFile(base + ".index", "");
+    WriteFile(base + ".cnf", "[ca]\ndefault_ca = test\n[test]\ndatabase = " + base +
+                                 ".index\nnew_certs_dir = " + dir_.path() + "\nserial = " + base +
+                                 ".serial\ndefault_md = sha256\npolicy = any\n"
+                                 "unique_subject = no\n[any]\ncommonName = supplied\n");
+    WriteFile(base + ".serial", "1000\n");
+    Openssl({"ca", "-batch", "-notext", "-config", base + ".cnf", "-cert", ca, "-keyfile", caKey,
+             "-in", base + ".csr", "-out", issued.cert, "-startdate", request.startDate, "-enddate",
+             request.endDate, "-extfile", base + ".ext"});
+    return issued;
+}
+
 TestCertificates::Issued TestCertificates::Issue(const std::string& commonName,
                                                  const std::string& subjectAltName,
                                                  bool byOtherCa) {

@@ -154,6 +154,15 @@ class TestCertificates {
     // the other one.
     Issued Issue(const std::string& commonName, const std::string& subjectAltName,
                  bool byOtherCa = false);
+    // A certificate of the test CA, or of `issuer`, with more extension lines (e.g.
+    // "extendedKeyUsage=clientAuth", "basicConstraints=critical,CA:TRUE") and, when given,
+    // its own validity dates (YYMMDDHHMMSSZ).
+    struct Request {
+        std::string commonName, subjectAltName, extensions;
+        std::string startDate, endDate;
+        const Issued* issuer = nullptr;
+    };
+    Issued Issue(const Request& request);
     std::string operator/(const std::string& name) const { return dir_ / name; }
 
   private:
