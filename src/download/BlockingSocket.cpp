@@ -872,10 +872,7 @@ void TTCPBlockingSocket::ReadTunnelAnswer() {
     SetMaxLineLength(maxLine);
     if (FLastError != 0) return;
 
-    // The status ("407 Proxy Authentication Required") goes into a text a person reads.
-    std::string shown = Trim(TextAfter(status, " ")).substr(0, 120);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    const std::string shown = Trim(TextAfter(status, " "));
     if (!StartsWith(UpperCase(status), "HTTP/")) {
         ProxyRefused("tunnel", "no HTTP answer");
         return;
@@ -890,7 +887,12 @@ void TTCPBlockingSocket::ReadTunnelAnswer() {
 }
 
 void TTCPBlockingSocket::ProxyRefused(const std::string& what, const std::string& status) {
-    FProxyRefusal = "Proxy refused the " + what + ": " + status + " (" + FProxyName + ")";
+    // The proxy's status ("407 Proxy Authentication Required") goes into a text a person
+    // reads: kept short, without control characters.
+    std::string shown = status.substr(0, 120);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    FProxyRefusal = "Proxy refused the " + what + ": " + shown + " (" + FProxyName + ")";
     FLastError = net::wsaECONNREFUSED;
     ExceptCheck();
 }
