@@ -1,10 +1,12 @@
 // The version registry exchange of the update run: record this installation in
-// controle_versao, then fetch the newest general version and the oldest version of this
-// client that are newer than the installed one.
+// controle_versao, find the newest general version and the oldest version of this client
+// that are newer than the installed one, let the connection go, then fetch them.
 #include <chrono>
+#include <optional>
 #include <random>
 
 #include "agent/CompositeVersion.h"
+#include "agent/PublishedVersion.h"
 #include "agent/RegistryStatements.h"
 #include "agent/RunSettings.h"
 #include "agent/uTravikVersoes.h"
@@ -49,59 +51,65 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
     ValidateCurrentVersion(versaoAtual);
     const DatabaseAddress address = UpdateDatabaseAddress();
 
-    dbclient::TDbConnection connection;
-    connection.SetHost(address.host);
-    connection.SetDatabaseName(kDatabaseName);
-    connection.SetUserName(kUserName);
-    connection.SetUserPassword(kUserPassword);
-    connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
-    // A server that stops answering ends the run with the lost-connection error.
-    connection.SetReadWriteTimeout(DatabaseTimeoutMilliseconds());
-    for (int attempt = 1;; ++attempt) {
-        try {
-            connection.SetConnected(true);
-            break;
-        } catch (const dbclient::EDbError& error) {
-            if (attempt == kLoginAttempts || !IsBusyRefusal(error)) throw;
+    // The connection is held for the exchange only: the versions found are kept as plain
+    // values, and the connection is closed before any package is downloaded, so a fleet
+    // fetching its packages at once holds none of the server's connections.
+    std::optional<TPublishedVersion> geral;
+    std::optional<TPublishedVersion> cliente;
+    {
+        dbclient::TDbConnection connection;
+        connection.SetHost(address.host);
+        connection.SetDatabaseName(kDatabaseName);
+        connection.SetUserName(kUserName);
+        connection.SetUserPassword(kUserPassword);
+        connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
+        // A server that stops answering ends the run with the lost-connection error.
+        connection.SetReadWriteTimeout(DatabaseTimeoutMilliseconds());
+        for (int attempt = 1;; ++attempt) {
+            try {
+                connection.SetConnected(true);
+                break;
+            } catch (const dbclient::EDbError& error) {
+                if (attempt == kLoginAttempts || !IsBusyRefusal(error)) throw;
+            }
+            // The wait keeps the agent answering: "Fechar" ends it here, without a message.
+            App().ProcessMessagesFor(RetryWait());
+            if (App().Terminated()) throw platform::EAbort();
         }
-        // The wait keeps the agent answering: "Fechar" ends it here, without a message.
-        App().ProcessMessagesFor(RetryWait());
-        if (App().Terminated()) throw platform::EAbort();
+        if (!connection.Connected()) return;
+
+        dbclient::TDbQuery query;
+        query.SetDatabase(&connection);
+        // The statements carry the arguments inside their literals: the text must reach the
+        // server exactly as built, without comment removal or ":name" markers.
+        query.SetRawText(true);
+
+        query.SQL().Clear();
+        query.SQL().Add(ReplaceControleVersaoStatement(idEmpresa, versaoExecutavel,
+                                                       ObterEnderecoMAC(), idSistema));
+        query.SetRequestLive(true);
+        query.ExecSQL();
+        query.Close();
+
+        query.SQL().Clear();
+        query.SQL().Add(SelectVersaoGeralStatement(idSistema, versaoAtual));
+        query.Open();
+        geral = ReadPublishedVersion(query);
+        query.Close();
+
+        query.SQL().Clear();
+        query.SQL().Add(SelectVersaoClienteStatement(idSistema, versaoAtual, idEmpresa));
+        query.Open();
+        cliente = ReadPublishedVersion(query);
+        query.Close();
+        // Leaving this block frees the query, then the connection, which ends the session
+        // (COM_QUIT).
     }
-    if (!connection.Connected()) return;
 
-    dbclient::TDbQuery query;
-    query.SetDatabase(&connection);
-    // The statements carry the arguments inside their literals: the text must reach the
-    // server exactly as built, without comment removal or ":name" markers.
-    query.SetRawText(true);
-
-    query.SQL().Clear();
-    query.SQL().Add(
-        ReplaceControleVersaoStatement(idEmpresa, versaoExecutavel, ObterEnderecoMAC(), idSistema));
-    query.SetRequestLive(true);
-    query.ExecSQL();
-    query.Close();
-
-    const auto baixarPrimeira = [&] {
-        if (query.RecordCount() == 0) return;
-        const std::string link = query.FieldByName("link_sistema").AsString();
-        const std::string md5 = query.FieldByName("md5_arquivo").AsString();
-        const std::string nome = query.FieldByName("nome_versao").AsString();
-        const std::string versao = query.FieldByName("vl_versao").AsString();
-        BaixarVersao(versao, nome, link, md5);
-    };
-
-    query.SQL().Clear();
-    query.SQL().Add(SelectVersaoGeralStatement(idSistema, versaoAtual));
-    query.Open();
-    baixarPrimeira();
-    query.Close();
-
-    query.SQL().Clear();
-    query.SQL().Add(SelectVersaoClienteStatement(idSistema, versaoAtual, idEmpresa));
-    query.Open();
-    baixarPrimeira();
+    for (const auto& version : {geral, cliente})
+        if (version)
+            BaixarVersao(version->vl_versao, version->nome_versao, version->link_sistema,
+                         version->md5_arquivo);
 }
 
 }  // namespace agent

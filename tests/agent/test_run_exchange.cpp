@@ -2,8 +2,11 @@
 // against a real MariaDB (and nginx for the packages it finds).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AgentRun.h"
@@ -50,7 +53,11 @@ class Exchange : public ::testing::Test {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"})
             testsupport::WriteFile(*www_ / name, std::string("package ") + name);
-        web_ = std::make_unique<testsupport::NginxServer>(www_->path());
+        // A package on a slow line: 64 KiB at 16 KiB/s.
+        std::filesystem::create_directory(*www_ / "lento");
+        testsupport::WriteFile(*www_ / "lento/e.zip", std::string(64 * 1024, 'e'));
+        web_ = std::make_unique<testsupport::NginxServer>(www_->path(),
+                                                          "location /lento/ { limit_rate 16k; }");
         const auto v = [](int id, int sistema, int cliente, int major, int minor, int release,
                           int build, const std::string& nome) {
             return agenttest::InsertVersion({id, sistema, cliente, major, minor, release, build,
@@ -69,6 +76,9 @@ class Exchange : public ::testing::Test {
         rows += v(6, 20, 77, 2, 7, 0, 0, "a.zip");
         // System 30: a minor part of 5 digits is cut to 4 by LPAD: 1.12345.0.0 is 1123400000000.
         rows += v(7, 30, 0, 1, 12345, 0, 0, "a.zip");
+        // System 40: a general version that downloads slowly.
+        rows += agenttest::InsertVersion({8, 40, 0, 4, 0, 0, 0, web_->url("/lento/e.zip"),
+                                          agenttest::Md5Sum(*www_ / "lento/e.zip"), "e.zip"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
     }
@@ -172,7 +182,7 @@ TEST_F(Exchange, HostileVersionTextsAreStoredExactlyAndAddNoStatement) {
         }
     }
     // The tables are still there and whole.
-    EXPECT_EQ(agenttest::QueryRows(db_->port(), "SELECT id FROM atualizacaodb.versao").size(), 7u);
+    EXPECT_EQ(agenttest::QueryRows(db_->port(), "SELECT id FROM atualizacaodb.versao").size(), 8u);
     EXPECT_EQ(agenttest::QueryRows(db_->port(),
                                    "SELECT * FROM atualizacaodb.controle_versao WHERE "
                                    "codigo_cliente > 500 AND codigo_cliente < 510")
@@ -241,6 +251,44 @@ TEST_F(Exchange, PartsOfMoreThanFourDigitsAreCutBeforeComparing) {
     EXPECT_EQ(web_->AccessLogSince(requests).size(), 1u);
     EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
               agenttest::IniText("1123400000000", agent / "a.zip"));
+}
+
+TEST_F(Exchange, TheConnectionIsClosedBeforeThePackageIsDownloaded) {
+    AgentFolder agent;
+    const std::size_t mark = Mark();
+    testsupport::Process run(
+        agent.Options({"1000000000000", "1.0", "40", "900", agent / "p"}, db_->port()));
+    // The working file appears once the transfer has begun (nginx logs a request only when
+    // it has ended).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!testsupport::PathExists(agent / "e.zip.part") && !run.Exited() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(testsupport::PathExists(agent / "e.zip.part")) << run.Wait().err;
+
+    EXPECT_TRUE(agenttest::QueryRows(db_->port(),
+                                     "SELECT ID FROM information_schema.PROCESSLIST WHERE "
+                                     "USER = 'atualizacaodb'")
+                    .empty());
+    const auto entries = db_->LoggedEntries();
+    long session = -1;
+    bool quit = false;
+    int selects = 0;
+    for (std::size_t i = mark; i < entries.size(); ++i) {
+        if (entries[i].command == "Connect" && entries[i].argument.rfind("atualizacaodb@", 0) == 0)
+            session = entries[i].connection;
+        if (entries[i].connection != session) continue;
+        quit = quit || entries[i].command == "Quit";
+        if (entries[i].command == "Query" && entries[i].argument.rfind("SELECT *", 0) == 0)
+            ++selects;
+    }
+    EXPECT_TRUE(quit);
+    EXPECT_EQ(selects, 2);  // the client SELECT ran before the download
+
+    const auto r = run.Wait(std::chrono::seconds(60));
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, agenttest::kAlertLine);
+    EXPECT_EQ(testsupport::ReadFile(agent / "e.zip"), std::string(64 * 1024, 'e'));
 }
 
 TEST_F(Exchange, UnreachableServerEndsWithTheConnectionError) {

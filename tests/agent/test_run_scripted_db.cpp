@@ -1,6 +1,6 @@
 // The agent against scripted database servers, for what a real MariaDB will not show
 // on demand: the statements' bytes on the wire, a server that stops answering, a server
-// too busy to take the login.
+// too busy to take the login, a statement refused between the two SELECTs.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -137,4 +137,30 @@ TEST(ScriptedDatabase, FecharDuringTheWaitEndsTheAgentAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(db.connections(), 1);
+}
+
+TEST(ScriptedDatabase, AFailedClientSelectEndsTheRunBeforeAnyDownload) {
+    testsupport::TempDir www("travik-www");
+    testsupport::WriteFile(www / "a.zip", "package a.zip");
+    testsupport::NginxServer web(www.path());
+    const std::string link = web.url("/a.zip");
+    const std::string md5 = agenttest::Md5Sum(www / "a.zip");
+    // A newer general version, then the client SELECT interrupted on the server.
+    ScriptedMysql db([&](const std::string& statement) {
+        if (statement.find("ORDER BY id ASC") != std::string::npos)
+            return Packet(1, testsupport::mysql::Error(1317, "Query execution was interrupted"));
+        if (statement.rfind("SELECT", 0) == 0)
+            return testsupport::mysql::ResultSet(
+                {{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
+                {{"1", link, md5, "a.zip", "9000000000000"}});
+        return Answer(statement);
+    });
+    AgentFolder agent;
+    const auto r = agent.Run(kArgs, db.port());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "MySQL Error Code: (1317)\r\nQuery execution was interrupted.\n");
+    EXPECT_TRUE(web.AccessLog().empty());
+    EXPECT_FALSE(testsupport::PathExists(agent / "a.zip"));
+    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
