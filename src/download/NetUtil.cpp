@@ -244,6 +244,38 @@ std::string EncodeBase64(std::string_view bytes) {
     return r;
 }
 
+std::optional<std::string> DecodeBase64(std::string_view text) {
+    const auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        // "=" only at the end of the last group: "xx==" or "xxx=".
+        const std::size_t padding = !last ? 0 : text[i + 3] != '=' ? 0 : text[i + 2] != '=' ? 1 : 2;
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const int v = k < 4 - padding ? value(text[i + k]) : 0;
+            if (v < 0) return std::nullopt;
+            group = group << 6 | static_cast<std::uint32_t>(v);
+        }
+        // The bits below the last byte must be zero, so each byte string has one text.
+        if ((padding == 1 && (group & 0xFF) != 0) || (padding == 2 && (group & 0xFFFF) != 0))
+            return std::nullopt;
+        bytes += static_cast<char>(group >> 16 & 0xFF);
+        if (padding < 2) bytes += static_cast<char>(group >> 8 & 0xFF);
+        if (padding < 1) bytes += static_cast<char>(group & 0xFF);
+    }
+    return bytes;
+}
+
 std::optional<std::string> HeaderValue(const std::vector<std::string>& headers,
                                        std::string_view name) {
     const std::string wanted = UpperCase(name);

@@ -65,6 +65,9 @@ std::string JoinFoldedHeader(const std::vector<std::string>& lines, std::size_t&
 
 // Base64 of RFC 4648, with padding.
 std::string EncodeBase64(std::string_view bytes);
+// The bytes of a Base64 text of RFC 4648 (standard alphabet, padded to a multiple of four
+// characters, nothing else in it); nothing for any other text.
+std::optional<std::string> DecodeBase64(std::string_view text);
 
 // The trimmed value of the first line "Name: value" of `headers` whose name equals
 // `name` (case-insensitive); nothing when there is no such line.
