@@ -30,6 +30,10 @@ CREATE TABLE IF NOT EXISTS atualizacaodb.versao (
   KEY versao_sistema_cliente (id_sistema, codigo_cliente)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci;
 
+-- The publisher's signature of the package (Base64 of a DER ECDSA P-256 signature);
+-- NULL for an unsigned version.
+ALTER TABLE atualizacaodb.versao ADD COLUMN IF NOT EXISTS assinatura TEXT NULL;
+
 -- The agent's account. It records its row with REPLACE (INSERT and DELETE) and reads the
 -- published versions; the password is the one compiled into the agent.
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED BY '58rtm36@';

@@ -12,6 +12,11 @@ std::optional<TPublishedVersion> ReadPublishedVersion(const dbclient::TDbDataSet
     version.md5_arquivo = query.FieldByName("md5_arquivo").AsString();
     version.nome_versao = query.FieldByName("nome_versao").AsString();
     version.vl_versao = query.FieldByName("vl_versao").AsString();
+    version.id_sistema = query.FieldByName("id_sistema").AsLargeInt();
+    version.codigo_cliente = query.FieldByName("codigo_cliente").AsLargeInt();
+    // A database made before signatures has no such column: the same as no signature.
+    if (const dbclient::TField* assinatura = query.FindField("assinatura"))
+        version.assinatura = assinatura->AsString();
     return version;
 }
 
