@@ -41,12 +41,12 @@ inline std::string SqlText(const std::string& text) {
 inline std::string InsertVersion(const Version& v) {
     return "INSERT INTO atualizacaodb.versao (id, id_sistema, codigo_cliente, v_major, v_minor, "
            "v_release, v_build, link_sistema, md5_arquivo, nome_versao" +
-           std::string(v.assinatura ? ", assinatura" : "") + ") VALUES (" +
-           std::to_string(v.id) + ", " + std::to_string(v.sistema) + ", " +
-           std::to_string(v.cliente) + ", " + std::to_string(v.major) + ", " +
-           std::to_string(v.minor) + ", " + std::to_string(v.release) + ", " +
-           std::to_string(v.build) + ", " + SqlText(v.link) + ", " + SqlText(v.md5) + ", " +
-           SqlText(v.nome) + (v.assinatura ? ", " + SqlText(*v.assinatura) : "") + ");\n";
+           std::string(v.assinatura ? ", assinatura" : "") + ") VALUES (" + std::to_string(v.id) +
+           ", " + std::to_string(v.sistema) + ", " + std::to_string(v.cliente) + ", " +
+           std::to_string(v.major) + ", " + std::to_string(v.minor) + ", " +
+           std::to_string(v.release) + ", " + std::to_string(v.build) + ", " + SqlText(v.link) +
+           ", " + SqlText(v.md5) + ", " + SqlText(v.nome) +
+           (v.assinatura ? ", " + SqlText(*v.assinatura) : "") + ");\n";
 }
 
 // MD5 of a file as md5sum prints it (lower case).
@@ -72,9 +72,9 @@ inline std::string OpensslSign(const std::string& key, const std::string& messag
     const testsupport::TempDir dir("travik-sign");
     testsupport::WriteFile(dir / "message", message);
     const auto r = testsupport::Run(
-        {.argv = {"sh", "-c",
-                  "openssl dgst -sha256 -sign \"$0\" \"$1\" | base64 -w0",
-                  std::string(TRAVIK_SOURCE_DIR) + "/tests/agent/signing/" + key, dir / "message"}});
+        {.argv = {"sh", "-c", "openssl dgst -sha256 -sign \"$0\" \"$1\" | base64 -w0",
+                  std::string(TRAVIK_SOURCE_DIR) + "/tests/agent/signing/" + key,
+                  dir / "message"}});
     if (r.exitStatus != 0 || r.out.empty()) throw std::runtime_error("openssl: " + r.err);
     return r.out;
 }

@@ -71,11 +71,13 @@ class Signature : public ::testing::Test {
                                              "cliente.zip", std::move(assinatura)});
         };
         rows += general(12, good(12));
-        rows += cliente(112, 12, sign("publisher-1.pem", 12, 2, "3000000000001", "cliente.zip",
-                                      *www_ / "cliente.zip"));
+        rows += cliente(
+            112, 12,
+            sign("publisher-1.pem", 12, 2, "3000000000001", "cliente.zip", *www_ / "cliente.zip"));
         rows += general(13, std::nullopt);
-        rows += cliente(113, 13, sign("publisher-1.pem", 13, 1, "3000000000001", "cliente.zip",
-                                      *www_ / "cliente.zip"));
+        rows += cliente(
+            113, 13,
+            sign("publisher-1.pem", 13, 1, "3000000000001", "cliente.zip", *www_ / "cliente.zip"));
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
     }
@@ -196,11 +198,10 @@ TEST(SigningKeysFile, OnlyP256PublicKeysAreBuiltIn) {
     const std::string publishers = testsupport::ReadFile(signing + "publishers.pem");
     const auto configure = [&](const std::string& pem) {
         testsupport::WriteFile(dir / "keys.pem", pem);
-        return testsupport::Run({.argv = {TRAVIK_CMAKE_COMMAND,
-                                          "-DTRAVIK_SIGNING_KEYS=" + (dir / "keys.pem"),
-                                          "-DOUTPUT=" + (dir / "keys.cpp"), "-P",
-                                          std::string(TRAVIK_SOURCE_DIR) +
-                                              "/cmake/TravikSigningKeys.cmake"}});
+        return testsupport::Run(
+            {.argv = {TRAVIK_CMAKE_COMMAND, "-DTRAVIK_SIGNING_KEYS=" + (dir / "keys.pem"),
+                      "-DOUTPUT=" + (dir / "keys.cpp"), "-P",
+                      std::string(TRAVIK_SOURCE_DIR) + "/cmake/TravikSigningKeys.cmake"}});
     };
     const auto run = configure(publishers);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -208,8 +209,8 @@ TEST(SigningKeysFile, OnlyP256PublicKeysAreBuiltIn) {
     const testsupport::TestKeys keys;
     testsupport::Openssl({"req", "-x509", "-new", "-key", signing + "publisher-1.pem", "-subj",
                           "/CN=travik", "-days", "1", "-out", dir / "cert.pem"});
-    testsupport::Openssl({"ecparam", "-name", "secp384r1", "-genkey", "-noout", "-out",
-                          dir / "p384.pem"});
+    testsupport::Openssl(
+        {"ecparam", "-name", "secp384r1", "-genkey", "-noout", "-out", dir / "p384.pem"});
     testsupport::Openssl({"ec", "-in", dir / "p384.pem", "-pubout", "-out", dir / "p384-pub.pem"});
     const std::string cert = testsupport::ReadFile(dir / "cert.pem");
     struct Case {
