@@ -12,8 +12,7 @@
 #include <vector>
 
 #ifndef TRAVIK_SOURCE_DIR
-// The project's folder, from this file's own path (bench/ lies directly below it).
-#define TRAVIK_SOURCE_DIR (std::filesystem::path(__FILE__).parent_path().parent_path().string())
+#error "TRAVIK_SOURCE_DIR names the project's folder (bench/CMakeLists.txt sets it)"
 #endif
 
 namespace bench {

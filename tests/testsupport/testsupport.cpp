@@ -461,8 +461,8 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraServer
     if (::geteuid() == 0) conf += "user root;\n";
     conf += "daemon off;\nmaster_process off;\nworker_processes 1;\n";
     conf += "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log;\n";
-    // Room for a burst of agents fetching at once (bench_agent_burst).
-    conf += "events { worker_connections 1024; }\n";
+    // Room for a fleet of agents fetching at once (bench_agent_burst: 1000 and more).
+    conf += "events { worker_connections 4096; }\n";
     conf += "http {\n";
     conf += "  default_type application/octet-stream;\n";
     conf +=
