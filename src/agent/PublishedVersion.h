@@ -21,7 +21,7 @@ struct TPublishedVersion {
     // What the publisher's signature covers besides these, and the signature itself.
     long long id_sistema = 0;
     long long codigo_cliente = 0;
-    std::string assinatura;  // empty when NULL or when the table has no such column
+    std::string assinatura;  // empty when NULL or when the row lacks any of these columns
 };
 
 // The current row of an open SELECT on versao, or nothing when the result has no row.
