@@ -10,7 +10,7 @@
 #include "agent/uTravikVersoes.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
-#include "support/FileDigest.h"
+#include "support/FileDigests.h"
 
 namespace agent {
 
@@ -35,7 +35,7 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
         .Digest =
             [&] {
                 if (keys.empty()) return MD5Arquivo(arquivo);
-                support::TFileDigests digests = support::DigestFile(arquivo);
+                support::FileDigests digests = support::DigestFile(arquivo);
                 sha256 = std::move(digests.sha256);
                 return digests.md5;
             },

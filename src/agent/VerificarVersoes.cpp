@@ -15,13 +15,17 @@
 #include "dbclient/DbQuery.h"
 #include "platform/exception.h"
 
+#ifndef TRAVIK_DEFAULT_DB_PASSWORD
+#define TRAVIK_DEFAULT_DB_PASSWORD "58rtm36@"
+#endif
+
 namespace agent {
 
 namespace {
 
 constexpr const char* kDatabaseName = "atualizacaodb";
 constexpr const char* kUserName = "atualizacaodb";
-constexpr const char* kUserPassword = "58rtm36@";
+constexpr const char* kUserPassword = TRAVIK_DEFAULT_DB_PASSWORD;  // the build setting
 
 // A server too busy to take the login is tried again, at most this many logins in all.
 constexpr int kLoginAttempts = 4;

@@ -1,4 +1,4 @@
-#include "support/FileDigest.h"
+#include "support/FileDigests.h"
 
 #include <memory>
 
@@ -6,12 +6,11 @@
 #include "crypto/Sha256.h"
 #include "platform/fs.h"
 #include "support/MD5Hasher.h"
-#include "support/Md5.h"
 
 namespace support {
 
-TFileDigests DigestFile(const std::string& fileName) {
-    platform::fs::FileStream file(fileName, platform::fs::OpenMode::Read,
+FileDigests DigestFile(const std::string& path) {
+    platform::fs::FileStream file(path, platform::fs::OpenMode::Read,
                                   platform::fs::ShareMode::DenyNone);
     const auto buffer = std::make_unique<std::uint8_t[]>(TMD5Hasher::kBufferSize);
     Md5 md5;
@@ -22,7 +21,8 @@ TFileDigests DigestFile(const std::string& fileName) {
         md5.Update(buffer.get(), count);
         sha256.Append(std::span<const std::uint8_t>(buffer.get(), count));
     }
-    return {DigestToHex(md5.Final()), crypto::ToHex(sha256.Finish())};
+    const TMD5Digest md5Digest = md5.Final();
+    return {crypto::ToHex(md5Digest), crypto::ToHex(sha256.Finish())};
 }
 
 }  // namespace support
