@@ -17,7 +17,9 @@
 //                    (default 600)
 //
 // The agents run at the lowest priority (nice 19), so the servers and the sampling keep
-// the CPU they need on a small machine.
+// the CPU they need on a small machine. The fleet morning the agent is built for:
+//
+//   bench_agent_burst --agents=1000 --spread=30 --size=1M --rate=64k
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
