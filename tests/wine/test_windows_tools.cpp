@@ -22,8 +22,8 @@ class WindowsTools : public ::testing::Test {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         testsupport::WriteFile(*www_ / "pacote.zip", std::string(100000, 'w') + "fim");
         web_ = std::make_unique<testsupport::NginxServer>(www_->path());
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(
+        db_ = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
+            .initSql = agenttest::UpdateDatabaseSql(
                 "INSERT INTO atualizacaodb.controle_versao VALUES (42, 1, 'AA-BB', '2.1.0.14', "
                 "NOW()), (43, 1, 'CC-DD', '2.1.0.15', NOW());")});
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
@@ -48,8 +48,15 @@ class WindowsTools : public ::testing::Test {
         return Run("travik-publish.exe", args);
     }
     static std::vector<std::string> PublishArgs(const std::string& version) {
-        return {"publish", "--system", "1", "--version", version, "--url",
-                web_->url("/pacote.zip"), "--file", WineSession::WindowsPath(*www_ / "pacote.zip")};
+        return {"publish",
+                "--system",
+                "1",
+                "--version",
+                version,
+                "--url",
+                web_->url("/pacote.zip"),
+                "--file",
+                WineSession::WindowsPath(*www_ / "pacote.zip")};
     }
 
     static inline std::unique_ptr<testsupport::TempDir> www_;
