@@ -113,7 +113,8 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
     for (const auto& version : {geral, cliente})
         if (version)
             BaixarVersao(version->vl_versao, version->nome_versao, version->link_sistema,
-                         version->md5_arquivo);
+                         version->md5_arquivo, version->id_sistema, version->codigo_cliente,
+                         version->assinatura);
 }
 
 }  // namespace agent

@@ -26,10 +26,13 @@ using testsupport::WineSession;
 constexpr std::size_t kSlowSize = 1600 * 1024;
 
 // A folder with a copy of the Windows agent, as an installation has it.
+// `program` is the agent as built, or TravikVersoesSigned.exe, the agent built with the
+// tests' publisher's keys.
 class WindowsAgentFolder {
   public:
-    WindowsAgentFolder() : dir_("travik-win-agent") {
-        std::filesystem::copy_file(std::string(TRAVIK_WINDOWS_BUILD_DIR) + "/TravikVersoes.exe",
+    explicit WindowsAgentFolder(const std::string& program = "TravikVersoes.exe")
+        : dir_("travik-win-agent") {
+        std::filesystem::copy_file(std::string(TRAVIK_WINDOWS_BUILD_DIR) + "/" + program,
                                    dir_ / "TravikVersoes.exe");
         std::filesystem::create_directory(dir_ / "Atualizacao_retaguarda");
     }
@@ -87,6 +90,19 @@ class WindowsAgent : public ::testing::Test {
         rows += agenttest::InsertVersion(
             {4, 4, 0, 2, 1, 0, 15, web_->url("/Versões/pacote ção.zip"),
              agenttest::Md5Sum(*www_ / "Versões/pacote ção.zip"), "Versão ç.zip"});
+        // Signed for the agent built with keys: well; another program with its digest
+        // changed to match; not at all.
+        testsupport::WriteFile(*www_ / "trocado.zip", "outro programa");
+        const std::string signature = agenttest::OpensslSign(
+            "publisher-1.pem",
+            agenttest::PackageMessage(5, 0, "2000100000015", "pacote.zip", *www_ / "pacote.zip"));
+        rows += agenttest::InsertVersion(
+            {5, 5, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip", signature});
+        rows += agenttest::InsertVersion({6, 6, 0, 2, 1, 0, 15, web_->url("/trocado.zip"),
+                                          agenttest::Md5Sum(*www_ / "trocado.zip"), "pacote.zip",
+                                          signature});
+        rows += agenttest::InsertVersion(
+            {7, 7, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
@@ -259,6 +275,31 @@ TEST_F(WindowsAgent, AWrongDigestEndsInTheErrorBoxAfterThreeDownloads) {
     EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+}
+
+TEST_F(WindowsAgent, WithThePublishersKeysOnlyAPackageSignedForItsRowIsTaken) {
+    {
+        WindowsAgentFolder agent("TravikVersoesSigned.exe");
+        testsupport::Process run(agent.Options(*wine_, 5, db_->port()));
+        EXPECT_EQ(wine_->User({"wait", "TravikVersoesAlert", "", "60000"}).exitStatus, 0);
+        EXPECT_EQ(wine_->User({"rclick", "TravikVersoesAlert", ""}).exitStatus, 0);
+        const auto r = run.Wait(120s);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(
+            testsupport::ReadFile(agent.Ini()),
+            agenttest::IniText("2000100000015", WineSession::WindowsPath(agent / "pacote.zip")));
+    }
+    for (const int sistema : {6, 7}) {  // another program; no signature
+        WindowsAgentFolder agent("TravikVersoesSigned.exe");
+        const std::size_t mark = web_->AccessLog().size();
+        testsupport::Process run(agent.Options(*wine_, sistema, db_->port()));
+        const std::string box = ReadAndDismissErrorBox();
+        EXPECT_NE(box.find("Assinatura inválida do arquivo pacote.zip."), std::string::npos) << box;
+        EXPECT_EQ(run.Wait(60s).exitStatus, 1);
+        EXPECT_EQ(web_->AccessLogSince(mark).size(), 1u);
+        EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+        EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+    }
 }
 
 // The percentage the progress bar of a form description shows, -1 without one.
