@@ -66,6 +66,15 @@ inline ByteSpan AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+inline std::string_view AsText(ByteSpan bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Appends `value` as a little-endian number of `size` bytes.
+inline void PutLE(std::string& out, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
 // Reads one packet's payload from the front. A read that would pass the end yields
 // zeros (or an empty text) and marks the reader as overrun.
 class PacketReader {
