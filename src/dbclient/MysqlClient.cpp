@@ -57,6 +57,8 @@ void TMysqlClient::close() {
     fstatus = MYSQL_STATUS_READY;
     fserver_version.clear();
     fserver_capabilities = 0;
+    fplugin_auth = false;
+    fserver_auth_plugin.clear();
     fserver_status = SERVER_STATUS_AUTOCOMMIT;
     fserver_language = 0;
     fextra_info = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dbclient/MysqlFieldDef.h"
+#include "dbclient/MysqlLogin.h"
 #include "dbclient/MysqlNet.h"
 #include "dbclient/MysqlProtocol.h"
 #include "dbclient/MysqlResult.h"
@@ -182,10 +183,15 @@ class TMysqlClient {
 
     // The login (MysqlLogin.cpp).
     bool real_connect();
-    // The password field of the login and change-of-user packets.
-    std::string password_field(const std::string& password) const;
+    // The password field of the login and change-of-user packets, with the method that
+    // computed it (none for the scrambles before pluggable authentication); none with the
+    // error set when it cannot be computed.
+    std::optional<std::string> password_field(const std::string& password,
+                                              std::unique_ptr<TAuthPlugin>& plugin);
     // Sends one packet of an authentication round; false with 2013 when it fails.
     bool send_auth_packet(std::string_view packet);
+    // Ends a login the client cannot go on with: closes the connection, sets the error.
+    void auth_failed(unsigned errnum, const std::string& text);
 
     // Reading the answer to a statement (MysqlResultReader.cpp).
     int read_result_header();
@@ -245,6 +251,11 @@ class TMysqlClient {
     TMysqlResult* fusedresult = nullptr;  // not owned: the caller owns its results
     bool fuse_ssl = false;
     bool FUse410Password = false;
+    // The server announces pluggable authentication, and the method its greeting names.
+    bool fplugin_auth = false;
+    std::string fserver_auth_plugin;
+    // The method of the login or change of user in progress.
+    std::unique_ptr<TAuthPlugin> fauth_plugin;
     bool FThreaded = false;
     std::unique_ptr<std::recursive_mutex> FCriticalSection;
     std::int32_t FNullLength = 0;

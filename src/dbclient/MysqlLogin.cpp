@@ -1,10 +1,14 @@
 // The session's login: connecting, the handshake and its authentication rounds, and the
-// change of user.
+// change of user; and the authentication methods of MysqlLogin.h.
+#include "dbclient/MysqlLogin.h"
+
 #include <optional>
 
+#include "crypto/Ed25519.h"
 #include "dbclient/ClientErrors.h"
 #include "dbclient/MysqlClient.h"
 #include "dbclient/Scramble.h"
+#include "platform/publickey.h"
 #include "tls/OpenSsl.h"
 
 namespace dbclient {
@@ -17,8 +21,172 @@ constexpr std::size_t kMaxUserLength = 32;
 constexpr std::size_t kMaxDbLength = 64;
 // Client error for TLS that was asked for and could not be set up.
 constexpr unsigned kSslConnectionError = 2026;
+// Answers of the server read in one login before it counts as never ending: the longest
+// exchange (a switch, full authentication, the public key, the OK) takes four.
+constexpr int kMaxAuthRounds = 8;
+constexpr std::size_t kScrambleLength = 20;
+constexpr std::size_t kEd25519NonceLength = 32;
+
+TAuthStep SendStep(std::string data) {
+    return {TAuthStep::Send, std::move(data)};
+}
+TAuthStep UnexpectedStep() {
+    return {TAuthStep::Unexpected, {}};
+}
+
+// The method's data as the server sends it may end with a zero byte after `size` bytes.
+std::string_view Nonce(std::string_view data, std::size_t size) {
+    if (data.size() == size + 1 && data.back() == '\0') data.remove_suffix(1);
+    return data;
+}
+
+// The 4.1 scramble (SHA-1).
+class TNativePassword final : public TAuthPlugin {
+  public:
+    explicit TNativePassword(const TAuthContext& context) : context_(context) {}
+    std::string_view Name() const override { return kNativePasswordPlugin; }
+    TAuthStep Start(std::string_view data) override {
+        const std::string_view nonce = Nonce(data, kScrambleLength);
+        if (nonce.size() != kScrambleLength) return UnexpectedStep();
+        if (context_.password.empty()) return SendStep({});
+        return SendStep(scramble_sha1(nonce, context_.password));
+    }
+
+  private:
+    TAuthContext context_;
+};
+
+// The pre-4.1 scramble of the first 8 characters.
+class TOldPassword final : public TAuthPlugin {
+  public:
+    explicit TOldPassword(const TAuthContext& context) : context_(context) {}
+    std::string_view Name() const override { return kOldPasswordPlugin; }
+    TAuthStep Start(std::string_view data) override {
+        if (data.size() < 8) return UnexpectedStep();
+        return SendStep(scramble_old(context_.password, data.substr(0, 8)));
+    }
+
+  private:
+    TAuthContext context_;
+};
+
+// The password for full authentication without TLS: (password + zero byte) XOR the
+// repeated nonce, encrypted with RSA-OAEP under the server's public key (PEM).
+TAuthStep RsaAnswer(const TAuthContext& context, std::string_view nonce, std::string_view pem) {
+    std::string message = context.password + '\0';
+    for (std::size_t i = 0; i < message.size(); ++i) message[i] ^= nonce[i % nonce.size()];
+    std::string error;
+    std::optional<std::string> encrypted = platform::publickey::RsaOaepEncrypt(pem, message, error);
+    if (!encrypted) return {TAuthStep::Failed, "the server's public key cannot be used: " + error};
+    return SendStep(std::move(*encrypted));
+}
+
+// caching_sha2_password: a SHA-256 scramble; when the server has no cached entry for the
+// account, full authentication with the password itself over TLS, or RSA-encrypted with
+// the server's public key, which is asked for.
+class TCachingSha2Password final : public TAuthPlugin {
+  public:
+    explicit TCachingSha2Password(const TAuthContext& context) : context_(context) {}
+    std::string_view Name() const override { return kCachingSha2Plugin; }
+    TAuthStep Start(std::string_view data) override {
+        const std::string_view nonce = Nonce(data, kScrambleLength);
+        if (nonce.size() != kScrambleLength) return UnexpectedStep();
+        nonce_ = std::string(nonce);
+        state_ = State::Scrambled;
+        if (context_.password.empty()) return SendStep({});
+        return SendStep(scramble_sha256(nonce_, context_.password));
+    }
+    TAuthStep More(std::string_view data) override {
+        constexpr std::string_view kFastAuthSuccess = "\x03";
+        constexpr std::string_view kFullAuthentication = "\x04";
+        constexpr std::string_view kRequestPublicKey = "\x02";
+        if (state_ == State::Scrambled && data == kFastAuthSuccess) {
+            state_ = State::Done;  // the OK follows
+            return {TAuthStep::Wait, {}};
+        }
+        if (state_ == State::Scrambled && data == kFullAuthentication) {
+            if (context_.secureTransport) {
+                state_ = State::Done;
+                return SendStep(context_.password + '\0');
+            }
+            state_ = State::AwaitingKey;
+            return SendStep(std::string(kRequestPublicKey));
+        }
+        if (state_ == State::AwaitingKey) {
+            state_ = State::Done;
+            return RsaAnswer(context_, nonce_, data);
+        }
+        return UnexpectedStep();
+    }
+
+  private:
+    enum class State { Fresh, Scrambled, AwaitingKey, Done };
+    TAuthContext context_;
+    std::string nonce_;
+    State state_ = State::Fresh;
+};
+
+// sha256_password: the password itself over TLS, else RSA-encrypted with the server's
+// public key, which is asked for.
+class TSha256Password final : public TAuthPlugin {
+  public:
+    explicit TSha256Password(const TAuthContext& context) : context_(context) {}
+    std::string_view Name() const override { return kSha256Plugin; }
+    TAuthStep Start(std::string_view data) override {
+        constexpr std::string_view kRequestPublicKey = "\x01";
+        const std::string_view nonce = Nonce(data, kScrambleLength);
+        if (nonce.size() != kScrambleLength) return UnexpectedStep();
+        nonce_ = std::string(nonce);
+        // An empty password is a single zero byte; there is nothing to hide.
+        if (context_.password.empty()) return SendStep(std::string(1, '\0'));
+        if (context_.secureTransport) return SendStep(context_.password + '\0');
+        awaitingKey_ = true;
+        return SendStep(std::string(kRequestPublicKey));
+    }
+    TAuthStep More(std::string_view data) override {
+        if (!awaitingKey_) return UnexpectedStep();
+        awaitingKey_ = false;
+        return RsaAnswer(context_, nonce_, data);
+    }
+
+  private:
+    TAuthContext context_;
+    std::string nonce_;
+    bool awaitingKey_ = false;
+};
+
+// MariaDB's client_ed25519: the Ed25519 signature of the server's 32-byte nonce, with the
+// password as the secret.
+class TEd25519Password final : public TAuthPlugin {
+  public:
+    explicit TEd25519Password(const TAuthContext& context) : context_(context) {}
+    std::string_view Name() const override { return kEd25519Plugin; }
+    TAuthStep Start(std::string_view data) override {
+        const std::string_view nonce = Nonce(data, kEd25519NonceLength);
+        if (nonce.size() != kEd25519NonceLength) return UnexpectedStep();
+        const crypto::TEd25519Signature signature = crypto::Ed25519Sign(context_.password, nonce);
+        return SendStep(
+            std::string(reinterpret_cast<const char*>(signature.data()), signature.size()));
+    }
+
+  private:
+    TAuthContext context_;
+};
 
 }  // namespace
+
+TAuthStep TAuthPlugin::More(std::string_view) {
+    return UnexpectedStep();
+}
+
+std::unique_ptr<TAuthPlugin> MakeAuthPlugin(std::string_view name, const TAuthContext& context) {
+    if (name == kNativePasswordPlugin) return std::make_unique<TNativePassword>(context);
+    if (name == kOldPasswordPlugin) return std::make_unique<TOldPassword>(context);
+    if (name == kCachingSha2Plugin) return std::make_unique<TCachingSha2Password>(context);
+    if (name == kSha256Plugin) return std::make_unique<TSha256Password>(context);
+    if (name == kEd25519Plugin) return std::make_unique<TEd25519Password>(context);
+    return nullptr;
+}
 
 bool TMysqlClient::connect(const std::string& ahost, const std::string& auser,
                            const std::string& apasswd, const std::string& adb, std::uint32_t aport,
@@ -89,6 +257,8 @@ bool TMysqlClient::real_connect() {
     fthread_id = greeting.thread_id;
     fscramble_buff = greeting.scramble;
     fserver_capabilities = greeting.server_capabilities;
+    fplugin_auth = greeting.plugin_auth;
+    fserver_auth_plugin = greeting.auth_plugin;
     if (greeting.has_status) {
         fserver_language = greeting.server_language;
         fserver_status = greeting.server_status;
@@ -116,6 +286,12 @@ bool TMysqlClient::real_connect() {
             return false;
         }
     }
+    // Pluggable authentication needs the 4.1 login with the 4.1 scramble's field.
+    if (fplugin_auth && (fclient_flag & CLIENT_RESERVED) &&
+        (fserver_capabilities & CLIENT_SECURE_CONNECTION) && !FUse410Password)
+        fclient_flag |= CLIENT_PLUGIN_AUTH;
+    else
+        fclient_flag &= ~CLIENT_PLUGIN_AUTH;
 
     std::string packet;
     if (fclient_flag & CLIENT_RESERVED) {
@@ -148,9 +324,20 @@ bool TMysqlClient::real_connect() {
 
     packet += fuser.substr(0, kMaxUserLength);
     packet += '\0';
-    packet += password_field(fpasswd);
+    const std::optional<std::string> passwordField = password_field(fpasswd, fauth_plugin);
+    if (!passwordField) {
+        close();
+        return false;
+    }
+    packet += *passwordField;
     if (!fdb.empty() && (fserver_capabilities & CLIENT_CONNECT_WITH_DB))
         packet += fdb.substr(0, kMaxDbLength);
+    if (fclient_flag & CLIENT_PLUGIN_AUTH) {
+        // The server reads a database field only when the flag says there is one; the
+        // name of the method comes right after it.
+        if (fclient_flag & CLIENT_CONNECT_WITH_DB) packet += '\0';
+        packet += fauth_plugin->Name();
+    }
     packet += '\0';
     if (fnet.my_net_write(packet) != 0 || fnet.net_flush() != 0) {
         fnet.SetClientError(CR_SERVER_LOST);
@@ -174,14 +361,43 @@ bool TMysqlClient::real_connect() {
     return true;
 }
 
-std::string TMysqlClient::password_field(const std::string& password) const {
-    if (password.empty()) return std::string(1, '\0');
-    if (fserver_capabilities & CLIENT_SECURE_CONNECTION) {
-        // A 4.1.0 server sends its own challenge after the login packet.
-        if (FUse410Password) return std::string(8, 'x') + '\0';
-        return static_cast<char>(20) + scramble_sha1(fscramble_buff, password);
+std::optional<std::string> TMysqlClient::password_field(const std::string& password,
+                                                        std::unique_ptr<TAuthPlugin>& plugin) {
+    plugin.reset();
+    if (!(fclient_flag & CLIENT_PLUGIN_AUTH)) {
+        if (password.empty()) return std::string(1, '\0');
+        if (fserver_capabilities & CLIENT_SECURE_CONNECTION) {
+            // A 4.1.0 server sends its own challenge after the login packet.
+            if (FUse410Password) return std::string(8, 'x') + '\0';
+            return static_cast<char>(20) + scramble_sha1(fscramble_buff, password);
+        }
+        return scramble_old(password, std::string_view(fscramble_buff).substr(0, 8));
     }
-    return scramble_old(password, std::string_view(fscramble_buff).substr(0, 8));
+    // The method the greeting names, when this client has it and it answers the
+    // greeting's scramble; else the native one: the server asks for the account's method
+    // when it is another.
+    const TAuthContext context{password, IsSSLUsed()};
+    TAuthStep step;
+    if (fserver_auth_plugin != kEd25519Plugin)
+        plugin = MakeAuthPlugin(fserver_auth_plugin, context);
+    if (plugin) step = plugin->Start(fscramble_buff);
+    if (!plugin || step.kind != TAuthStep::Send) {
+        plugin = MakeAuthPlugin(kNativePasswordPlugin, context);
+        step = plugin->Start(fscramble_buff);
+    }
+    if (step.kind != TAuthStep::Send) {
+        fnet.SetClientError(CR_SERVER_HANDSHAKE_ERR);
+        return std::nullopt;
+    }
+    if (step.data.size() > 255) {
+        // The field's length is one byte.
+        fnet.SetError(
+            CR_AUTH_PLUGIN_ERR,
+            ClientErrorMessage(CR_AUTH_PLUGIN_ERR, plugin->Name(),
+                               "the password is too long for this method's first answer"));
+        return std::nullopt;
+    }
+    return static_cast<char>(step.data.size()) + step.data;
 }
 
 bool TMysqlClient::send_auth_packet(std::string_view packet) {
@@ -192,57 +408,89 @@ bool TMysqlClient::send_auth_packet(std::string_view packet) {
     return true;
 }
 
+void TMysqlClient::auth_failed(unsigned errnum, const std::string& text) {
+    // The server waits for an answer that will not come: the connection cannot go on.
+    fnet.net_close();
+    fnet.SetError(errnum, text);
+}
+
 bool TMysqlClient::read_auth_answer() {
     auto lock = Guard();
-    long length = fnet.net_safe_read(fclient_flag);
-    if (length < 0) return false;
-    ByteSpan reply = answer(length);
+    // The method (with its copy of the password) lives for this exchange only.
+    struct ForgetMethod {
+        std::unique_ptr<TAuthPlugin>& plugin;
+        ~ForgetMethod() { plugin.reset(); }
+    } forget{fauth_plugin};
     const bool secure = (fserver_capabilities & CLIENT_SECURE_CONNECTION) != 0;
     if (FUse410Password) {
+        long length = fnet.net_safe_read(fclient_flag);
+        if (length < 0) return false;
+        ByteSpan reply = answer(length);
         if (secure && length == 24 && reply[0] != 0) {
             if (!send_auth_packet(scramble_410_reply(AsText(reply), fpasswd))) return false;
             length = fnet.net_safe_read(fclient_flag);
             if (length < 0) return false;
             reply = answer(length);
         }
-    } else if (secure && length == 1 && reply[0] == 0xFE) {
-        // The account still has a pre-4.1 password: answer with the old scramble.
-        if (!send_auth_packet(scramble_old(fpasswd, std::string_view(fscramble_buff).substr(0, 8))))
-            return false;
-        length = fnet.net_safe_read(fclient_flag);
-        if (length < 0) return false;
-        reply = answer(length);
-    } else if (secure && length > 1 && reply[0] == 0xFE) {
-        // A request to answer a fresh scramble (current servers send it after a change
-        // of user): named method, then the new scramble.
-        PacketReader request(reply, 1);
-        const std::string_view method = request.zero_terminated();
-        std::string_view scramble = request.rest();
-        if (!scramble.empty() && scramble.back() == '\0') scramble.remove_suffix(1);
-        std::string response;
-        if (method == "mysql_native_password" && scramble.size() == 20) {
-            fscramble_buff = std::string(scramble);
-            if (!fpasswd.empty()) response = scramble_sha1(fscramble_buff, fpasswd);
-        } else if (method == "mysql_old_password" && scramble.size() >= 8) {
-            fscramble_buff = std::string(scramble);
-            response = scramble_old(fpasswd, scramble.substr(0, 8));
-        } else {
-            fnet.SetClientError(CR_SERVER_HANDSHAKE_ERR);
+        if (reply.empty() || reply[0] != 0) {
+            auth_failed(CR_SERVER_HANDSHAKE_ERR,
+                        std::string(ClientErrorText(CR_SERVER_HANDSHAKE_ERR)));
             return false;
         }
-        if (!send_auth_packet(response)) return false;
-        length = fnet.net_safe_read(fclient_flag);
+        return true;
+    }
+    // Only an OK packet ends the login (an error packet fails it). Until then the server
+    // asks for the pre-4.1 scramble (a lone 0xFE), for another method (0xFE, its name and
+    // data) or sends more data for the current one (0x01).
+    for (int round = 0; round < kMaxAuthRounds; ++round) {
+        const long length = fnet.net_safe_read(fclient_flag);
         if (length < 0) return false;
-        reply = answer(length);
+        const ByteSpan reply = answer(length);
+        if (!reply.empty() && reply[0] == 0) return true;
+        const TAuthContext context{fpasswd, IsSSLUsed()};
+        TAuthStep step{TAuthStep::Unexpected, {}};
+        if (secure && length == 1 && reply[0] == 0xFE) {
+            // The account still has a pre-4.1 password.
+            fauth_plugin = MakeAuthPlugin(kOldPasswordPlugin, context);
+            step = fauth_plugin->Start(fscramble_buff);
+        } else if (secure && length > 1 && reply[0] == 0xFE) {
+            PacketReader request(reply, 1);
+            const std::string_view method = request.zero_terminated();
+            const std::string_view data = request.rest();
+            fauth_plugin = MakeAuthPlugin(method, context);
+            if (!fauth_plugin) {
+                auth_failed(CR_AUTH_PLUGIN_CANNOT_LOAD,
+                            ClientErrorMessage(CR_AUTH_PLUGIN_CANNOT_LOAD, method));
+                return false;
+            }
+            step = fauth_plugin->Start(data);
+            // A fresh scramble is the session's from now on (a change of user uses it).
+            if (step.kind == TAuthStep::Send && method != kEd25519Plugin)
+                fscramble_buff =
+                    std::string(Nonce(data, kScrambleLength).substr(0, kScrambleLength));
+        } else if (!reply.empty() && reply[0] == 0x01 && fauth_plugin) {
+            step = fauth_plugin->More(AsText(reply.subspan(1)));
+        }
+        switch (step.kind) {
+            case TAuthStep::Send:
+                if (!send_auth_packet(step.data)) return false;
+                break;
+            case TAuthStep::Wait:
+                break;
+            case TAuthStep::Unexpected:
+                auth_failed(CR_SERVER_HANDSHAKE_ERR,
+                            std::string(ClientErrorText(CR_SERVER_HANDSHAKE_ERR)));
+                return false;
+            case TAuthStep::Failed:
+                auth_failed(
+                    CR_AUTH_PLUGIN_ERR,
+                    ClientErrorMessage(CR_AUTH_PLUGIN_ERR, fauth_plugin->Name(), step.data));
+                return false;
+        }
     }
-    // Only an OK packet ends the login; anything else (a request for another
-    // authentication method, more challenge data) would leave the server waiting while
-    // the session believed itself logged in.
-    if (reply.empty() || reply[0] != 0) {
-        fnet.SetClientError(CR_SERVER_HANDSHAKE_ERR);
-        return false;
-    }
-    return true;
+    // A server that never ends the exchange (switching again and again).
+    auth_failed(CR_SERVER_HANDSHAKE_ERR, std::string(ClientErrorText(CR_SERVER_HANDSHAKE_ERR)));
+    return false;
 }
 
 bool TMysqlClient::SSL_ReadError() {
@@ -260,10 +508,20 @@ bool TMysqlClient::change_user(const std::string& NewUser, const std::string& Ne
     auto lock = Guard();
     std::string packet = NewUser.substr(0, kMaxUserLength);
     packet += '\0';
-    packet += password_field(NewPasswd);
+    std::unique_ptr<TAuthPlugin> plugin;
+    const std::optional<std::string> passwordField = password_field(NewPasswd, plugin);
+    if (!passwordField) return false;
+    packet += *passwordField;
     packet += NewDb.substr(0, kMaxDbLength);
     packet += '\0';
+    if (fclient_flag & CLIENT_PLUGIN_AUTH) {
+        // The character set, then the method of the answer.
+        PutLE(packet, kLoginCharacterSet, 2);
+        packet += plugin->Name();
+        packet += '\0';
+    }
     if (send_command(COM_CHANGE_USER, packet, true, freconnect) != 0) return false;
+    fauth_plugin = std::move(plugin);
     std::string oldUser = std::move(fuser), oldPasswd = std::move(fpasswd), oldDb = std::move(fdb);
     fuser = NewUser;
     fpasswd = NewPasswd;

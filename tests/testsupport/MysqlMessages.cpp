@@ -62,4 +62,13 @@ std::string Greeting(const std::string& version) {
     return greeting;
 }
 
+std::string PluginGreeting(const std::string& version, const std::string& method,
+                           const std::string& nonce, bool tls) {
+    const std::uint32_t caps = 0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1 | (tls ? 0x800 : 0);
+    std::string greeting = "\x0a" + version + '\0' + LE(7, 4) + nonce.substr(0, 8) + '\0';
+    greeting +=
+        LE(caps, 2) + '\x21' + LE(2, 2) + LE(0x80000 >> 16, 2) + '\x15' + std::string(10, '\0');
+    return greeting + nonce.substr(8, 12) + '\0' + method + '\0';
+}
+
 }  // namespace testsupport::mysql

@@ -17,6 +17,10 @@ std::string Eof();
 std::string Error(int number, const std::string& text);
 // A 4.1 greeting (scramble "abcdefghijklmnopqrst") announcing `version`.
 std::string Greeting(const std::string& version = "5.5.5-10.11.6-MariaDB");
+// A greeting of a server with pluggable authentication naming `method`, with its 20-byte
+// `nonce`; TLS offered when `tls`.
+std::string PluginGreeting(const std::string& version, const std::string& method,
+                           const std::string& nonce, bool tls);
 
 struct Col {
     std::string name;
