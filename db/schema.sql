@@ -31,7 +31,14 @@ CREATE TABLE IF NOT EXISTS atualizacaodb.versao (
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci;
 
 -- The agent's account. It records its row with REPLACE (INSERT and DELETE) and reads the
--- published versions; the password is the one compiled into the agent.
+-- published versions; the password is the one compiled into the agent. The account gets
+-- the server's default login method: mysql_native_password on MariaDB, caching_sha2_password
+-- on MySQL 8.0 and later (the only default of 8.4 and 9.x); the agent logs in with either,
+-- and with sha256_password. For MariaDB's ed25519 method create the two accounts this way
+-- instead (the grants below stay):
+--   INSTALL SONAME 'auth_ed25519';
+--   CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('58rtm36@');
+--   CREATE USER IF NOT EXISTS 'atualizacaodb'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('58rtm36@');
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED BY '58rtm36@';
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'localhost' IDENTIFIED BY '58rtm36@';
 GRANT SELECT, INSERT, DELETE ON atualizacaodb.controle_versao TO 'atualizacaodb'@'%';
