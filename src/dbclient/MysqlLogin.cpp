@@ -465,9 +465,11 @@ bool TMysqlClient::read_auth_answer() {
             }
             step = fauth_plugin->Start(data);
             // A fresh scramble is the session's from now on (a change of user uses it).
-            if (step.kind == TAuthStep::Send && method != kEd25519Plugin)
-                fscramble_buff =
-                    std::string(Nonce(data, kScrambleLength).substr(0, kScrambleLength));
+            if (step.kind == TAuthStep::Send && method != kEd25519Plugin) {
+                std::string_view fresh = data;
+                if (!fresh.empty() && fresh.back() == '\0') fresh.remove_suffix(1);
+                fscramble_buff = std::string(fresh.substr(0, kScrambleLength));
+            }
         } else if (!reply.empty() && reply[0] == 0x01 && fauth_plugin) {
             step = fauth_plugin->More(AsText(reply.subspan(1)));
         }

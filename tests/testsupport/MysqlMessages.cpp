@@ -54,6 +54,18 @@ std::string IndexResult(const std::vector<Row>& rows) {
     return ResultSet(columns, rows);
 }
 
+std::string NoNewerVersion(const std::string& statement) {
+    if (statement.rfind("SHOW INDEX", 0) == 0) return IndexResult({});
+    if (statement.rfind("SELECT", 0) == 0)
+        return ResultSet({{"id"},
+                          {"link_sistema"},
+                          {"md5_arquivo"},
+                          {"nome_versao"},
+                          {"vl_versao", 253, 40, 0, ""}},
+                         {});
+    return Packet(1, Ok());
+}
+
 std::string Greeting(const std::string& version) {
     std::string greeting = "\x0a" + version + '\0' + LE(7, 4) + "abcdefgh" + '\0';
     greeting += LE(0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1, 2) + '\x21' + LE(2, 2) +

@@ -35,5 +35,8 @@ using Row = std::vector<std::optional<std::string>>;
 std::string ResultSet(const std::vector<Col>& cols, const std::vector<Row>& rows);
 // An answer to "SHOW INDEX FROM ...".
 std::string IndexResult(const std::vector<Row>& rows);
+// The answer of an update database without newer versions to the agent's statements (and
+// its query component's SHOW INDEX): empty results, OK for the REPLACE.
+std::string NoNewerVersion(const std::string& statement);
 
 }  // namespace testsupport::mysql
