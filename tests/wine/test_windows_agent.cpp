@@ -4,6 +4,7 @@
 // TRAVIK_SCREENSHOT_DIR set, the screens a person sees are saved there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -16,12 +17,14 @@
 #include "../agent/AgentRun.h"
 #include "../agent/DatabaseRows.h"
 #include "platform/text.h"
+#include "testsupport/ScriptedMysql.h"
 #include "testsupport/WineSession.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testsupport::WineSession;
+using testsupport::mysql::ScriptedMysql;
 
 constexpr std::size_t kSlowSize = 1600 * 1024;
 
@@ -431,6 +434,34 @@ TEST_F(WindowsAgent, APackageNameAndLinkWithAccentsArriveExactly) {
     const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].uri, "/Vers%C3%B5es/pacote%20%C3%A7%C3%A3o.zip");
+}
+
+TEST_F(WindowsAgent, LogsInToMySqlServersOfTodayWithTheSystemsRsa) {
+    // caching_sha2_password's full authentication and sha256_password without TLS: the
+    // password goes encrypted under the server's RSA key, through CryptoAPI. The scripted
+    // server decrypts it with the openssl tool.
+    testsupport::TestKeys keys;
+    for (const std::string method : {"caching_sha2_password", "sha256_password"}) {
+        SCOPED_TRACE(method);
+        ScriptedMysql db(
+            {.version = "8.4.3",
+             .auth = ScriptedMysql::Options::Authentication{.password = "58rtm36@",
+                                                            .accountMethod = method,
+                                                            .rsaPrivateKey = keys / "rsa.pem",
+                                                            .rsaPublicKey = keys / "rsa-spki.pem"}},
+            testsupport::mysql::NoNewerVersion);
+        WindowsAgentFolder agent;
+        testsupport::Process run(agent.Options(*wine_, 1, db.port()));
+        const auto r = run.Wait(120s);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        const auto logins = db.AuthSteps();
+        ASSERT_EQ(logins.size(), 1u);
+        EXPECT_EQ(logins[0].back(), "ok");
+        EXPECT_NE(std::find(logins[0].begin(), logins[0].end(), "rsa"), logins[0].end());
+        const auto statements = db.Statements();
+        ASSERT_EQ(statements.size(), 5u);
+        EXPECT_EQ(statements[0].rfind("REPLACE INTO controle_versao (", 0), 0u);
+    }
 }
 
 TEST_F(WindowsAgent, ARefusedDatabasePortEndsInTheErrorBoxUntilTheSessionEnds) {
