@@ -11,7 +11,7 @@
 #include "BenchSupport.h"
 #include "dbclient/MysqlNet.h"
 #include "dbclient/NetTestSession.h"
-#include "dbclient/Sha1.h"
+#include "crypto/Sha1.h"
 #include "testsupport/testsupport.h"
 
 namespace {
@@ -70,7 +70,7 @@ BENCHMARK(BM_ReadMillionRows)
 
 void BM_Sha1(benchmark::State& state) {
     const std::string data(static_cast<std::size_t>(state.range(0)), 'x');
-    for (auto _ : state) benchmark::DoNotOptimize(dbclient::Sha1(data));
+    for (auto _ : state) benchmark::DoNotOptimize(crypto::Sha1(data));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_Sha1)->Arg(64)->Arg(1 << 20);

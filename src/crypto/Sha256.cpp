@@ -1,8 +1,6 @@
 #include "crypto/Sha256.h"
 
-#include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace crypto {
 
@@ -24,17 +22,13 @@ constexpr std::uint32_t kRound[64] = {
 void TSha256Context::Reset() {
     fhash = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    fblock_used = 0;
-    flength = 0;
+    fbuffer.Reset();
 }
 
 void TSha256Context::ProcessBlock(const std::uint8_t* block) {
     using std::rotr;
     std::uint32_t w[64];
-    for (int t = 0; t < 16; ++t)
-        w[t] = static_cast<std::uint32_t>(block[4 * t]) << 24 |
-               static_cast<std::uint32_t>(block[4 * t + 1]) << 16 |
-               static_cast<std::uint32_t>(block[4 * t + 2]) << 8 | block[4 * t + 3];
+    for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian<std::uint32_t>(block + 4 * t);
     for (int t = 16; t < 64; ++t) {
         const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
         const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
@@ -68,22 +62,7 @@ void TSha256Context::ProcessBlock(const std::uint8_t* block) {
 }
 
 void TSha256Context::Append(std::span<const std::uint8_t> bytes) {
-    flength += bytes.size();
-    const std::uint8_t* p = bytes.data();
-    std::size_t left = bytes.size();
-    if (fblock_used > 0) {
-        const std::size_t take = std::min(left, fblock.size() - fblock_used);
-        std::memcpy(fblock.data() + fblock_used, p, take);
-        fblock_used += take;
-        p += take;
-        left -= take;
-        if (fblock_used < fblock.size()) return;
-        ProcessBlock(fblock.data());
-        fblock_used = 0;
-    }
-    for (; left >= fblock.size(); p += fblock.size(), left -= fblock.size()) ProcessBlock(p);
-    if (left > 0) std::memcpy(fblock.data(), p, left);
-    fblock_used = left;
+    fbuffer.Append(bytes, [this](const std::uint8_t* block) { ProcessBlock(block); });
 }
 
 void TSha256Context::Append(std::string_view bytes) {
@@ -91,18 +70,8 @@ void TSha256Context::Append(std::string_view bytes) {
 }
 
 TSha256Digest TSha256Context::Finish() {
-    const std::uint64_t bits = flength * 8;
-    // Padding: 0x80, zeros up to 56 bytes into a block, then the bit length big-endian.
-    std::uint8_t pad[72] = {0x80};
-    const std::size_t padLength = fblock_used < 56 ? 56 - fblock_used : 120 - fblock_used;
-    for (int i = 0; i < 8; ++i)
-        pad[padLength + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-    Append(std::span<const std::uint8_t>(pad, padLength + 8));
-
-    TSha256Digest digest;
-    for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 4; ++j)
-            digest[4 * i + j] = static_cast<std::uint8_t>(fhash[i] >> (24 - 8 * j));
+    fbuffer.Pad([this](const std::uint8_t* block) { ProcessBlock(block); });
+    const TSha256Digest digest = StoreBigEndian<32>(fhash);
     Reset();
     return digest;
 }

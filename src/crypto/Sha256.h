@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "crypto/BlockHash.h"
+
 namespace crypto {
 
 using TSha256Digest = std::array<std::uint8_t, 32>;
@@ -24,9 +26,7 @@ class TSha256Context {
     void ProcessBlock(const std::uint8_t* block);
 
     std::array<std::uint32_t, 8> fhash{};
-    std::array<std::uint8_t, 64> fblock{};
-    std::size_t fblock_used = 0;
-    std::uint64_t flength = 0;  // bytes hashed so far
+    TBlockBuffer<64, 8> fbuffer;
 };
 
 // SHA-256 of one byte string.

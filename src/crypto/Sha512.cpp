@@ -1,8 +1,6 @@
 #include "crypto/Sha512.h"
 
-#include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace crypto {
 
@@ -36,17 +34,13 @@ constexpr std::uint64_t kRound[80] = {
 void TSha512Context::Reset() {
     fhash = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b, 0xa54ff53a5f1d36f1,
              0x510e527fade682d1, 0x9b05688c2b3e6c1f, 0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
-    fblock_used = 0;
-    flength = 0;
+    fbuffer.Reset();
 }
 
 void TSha512Context::ProcessBlock(const std::uint8_t* block) {
     using std::rotr;
     std::uint64_t w[80];
-    for (int t = 0; t < 16; ++t) {
-        w[t] = 0;
-        for (int j = 0; j < 8; ++j) w[t] = w[t] << 8 | block[8 * t + j];
-    }
+    for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian<std::uint64_t>(block + 8 * t);
     for (int t = 16; t < 80; ++t) {
         const std::uint64_t s0 = rotr(w[t - 15], 1) ^ rotr(w[t - 15], 8) ^ (w[t - 15] >> 7);
         const std::uint64_t s1 = rotr(w[t - 2], 19) ^ rotr(w[t - 2], 61) ^ (w[t - 2] >> 6);
@@ -80,22 +74,7 @@ void TSha512Context::ProcessBlock(const std::uint8_t* block) {
 }
 
 void TSha512Context::Append(std::span<const std::uint8_t> bytes) {
-    flength += bytes.size();
-    const std::uint8_t* p = bytes.data();
-    std::size_t left = bytes.size();
-    if (fblock_used > 0) {
-        const std::size_t take = std::min(left, fblock.size() - fblock_used);
-        std::memcpy(fblock.data() + fblock_used, p, take);
-        fblock_used += take;
-        p += take;
-        left -= take;
-        if (fblock_used < fblock.size()) return;
-        ProcessBlock(fblock.data());
-        fblock_used = 0;
-    }
-    for (; left >= fblock.size(); p += fblock.size(), left -= fblock.size()) ProcessBlock(p);
-    if (left > 0) std::memcpy(fblock.data(), p, left);
-    fblock_used = left;
+    fbuffer.Append(bytes, [this](const std::uint8_t* block) { ProcessBlock(block); });
 }
 
 void TSha512Context::Append(std::string_view bytes) {
@@ -103,21 +82,8 @@ void TSha512Context::Append(std::string_view bytes) {
 }
 
 TSha512Digest TSha512Context::Finish() {
-    // Padding: 0x80, zeros up to 112 bytes into a block, then the bit length as a
-    // 128-bit big-endian number.
-    std::uint8_t pad[144] = {0x80};
-    const std::size_t padLength = fblock_used < 112 ? 112 - fblock_used : 240 - fblock_used;
-    const std::uint64_t high = flength >> 61, low = flength << 3;
-    for (int i = 0; i < 8; ++i) {
-        pad[padLength + i] = static_cast<std::uint8_t>(high >> (56 - 8 * i));
-        pad[padLength + 8 + i] = static_cast<std::uint8_t>(low >> (56 - 8 * i));
-    }
-    Append(std::span<const std::uint8_t>(pad, padLength + 16));
-
-    TSha512Digest digest;
-    for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 8; ++j)
-            digest[8 * i + j] = static_cast<std::uint8_t>(fhash[i] >> (56 - 8 * j));
+    fbuffer.Pad([this](const std::uint8_t* block) { ProcessBlock(block); });
+    const TSha512Digest digest = StoreBigEndian<64>(fhash);
     Reset();
     return digest;
 }

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "crypto/BlockHash.h"
+
 namespace crypto {
 
 using TSha512Digest = std::array<std::uint8_t, 64>;
@@ -24,9 +26,7 @@ class TSha512Context {
     void ProcessBlock(const std::uint8_t* block);
 
     std::array<std::uint64_t, 8> fhash{};
-    std::array<std::uint8_t, 128> fblock{};
-    std::size_t fblock_used = 0;
-    std::uint64_t flength = 0;  // bytes hashed so far (well below 2^61 in practice)
+    TBlockBuffer<128, 16> fbuffer;
 };
 
 // SHA-512 of one byte string.

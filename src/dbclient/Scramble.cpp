@@ -59,12 +59,12 @@ std::string scramble_old(std::string_view password, std::string_view message) {
 }
 
 std::string scramble_sha1(std::string_view message, std::string_view password) {
-    const TSha1Digest d1 = Sha1(password);
-    const TSha1Digest d2 = Sha1(DigestBytes(d1));
-    TSha1Context context;
+    const crypto::TSha1Digest d1 = crypto::Sha1(password);
+    const crypto::TSha1Digest d2 = crypto::Sha1(DigestBytes(d1));
+    crypto::TSha1Context context;
     context.sha1Input(message.substr(0, 20));
     context.sha1Input(DigestBytes(d2));
-    const TSha1Digest d3 = context.sha1Result();
+    const crypto::TSha1Digest d3 = context.sha1Result();
     std::string out(20, '\0');
     for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(d3[i] ^ d1[i]);
     return out;
@@ -82,8 +82,8 @@ std::string scramble_sha256(std::string_view nonce, std::string_view password) {
     return out;
 }
 
-TSha1Digest password_sha1(std::string_view password) {
-    TSha1Context context;
+crypto::TSha1Digest password_sha1(std::string_view password) {
+    crypto::TSha1Context context;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= password.size(); ++i) {
         if (i == password.size() || password[i] == ' ' || password[i] == '\t') {
@@ -94,21 +94,21 @@ TSha1Digest password_sha1(std::string_view password) {
     return context.sha1Result();
 }
 
-TSha1Digest salted_sha1(std::string_view salt, const TSha1Digest& hash) {
-    TSha1Context context;
+crypto::TSha1Digest salted_sha1(std::string_view salt, const crypto::TSha1Digest& hash) {
+    crypto::TSha1Context context;
     context.sha1Input(salt.substr(0, 4));
     context.sha1Input(DigestBytes(hash));
     return context.sha1Result();
 }
 
-TSha1Digest old_hash_digest(std::string_view password) {
+crypto::TSha1Digest old_hash_digest(std::string_view password) {
     const auto h = old_password_hash(password);
     char bytes[8];
     for (int i = 0; i < 4; ++i) {
         bytes[i] = static_cast<char>(h[0] >> (24 - 8 * i));
         bytes[4 + i] = static_cast<char>(h[1] >> (24 - 8 * i));
     }
-    return Sha1(std::string_view(bytes, sizeof bytes));
+    return crypto::Sha1(std::string_view(bytes, sizeof bytes));
 }
 
 std::string scramble_410_reply(std::string_view challenge, std::string_view password) {
@@ -117,13 +117,13 @@ std::string scramble_410_reply(std::string_view challenge, std::string_view pass
     a.resize(24, '\0');
     std::string reply(20, '\0');
     if (a[0] != '*') {
-        const TSha1Digest s1 = password_sha1(password);
-        const TSha1Digest s2 = salted_sha1(std::string_view(a).substr(0, 4), s1);
+        const crypto::TSha1Digest s1 = password_sha1(password);
+        const crypto::TSha1Digest s2 = salted_sha1(std::string_view(a).substr(0, 4), s1);
         for (std::size_t i = 0; i < 20; ++i)
             reply[i] = static_cast<char>(s1[i] ^ s2[i] ^ static_cast<std::uint8_t>(a[4 + i]));
         return reply;
     }
-    const TSha1Digest h = old_hash_digest(password);
+    const crypto::TSha1Digest h = old_hash_digest(password);
     std::string message;
     for (std::size_t i = 0; i < 8; ++i) {
         const char t = static_cast<char>(h[i] ^ static_cast<std::uint8_t>(a[4 + i]));

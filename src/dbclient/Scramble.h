@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "dbclient/Sha1.h"
+#include "crypto/Sha1.h"
 
 namespace dbclient {
 
@@ -33,11 +33,11 @@ std::string scramble_sha1(std::string_view message, std::string_view password);
 // SHA256(pw) XOR SHA256(SHA256(SHA256(pw)) + nonce), the hash before the nonce.
 std::string scramble_sha256(std::string_view nonce, std::string_view password);
 // SHA-1 of the password with spaces and tabs left out.
-TSha1Digest password_sha1(std::string_view password);
+crypto::TSha1Digest password_sha1(std::string_view password);
 // SHA-1 of the 4 salt bytes followed by the 20 hash bytes.
-TSha1Digest salted_sha1(std::string_view salt, const TSha1Digest& hash);
+crypto::TSha1Digest salted_sha1(std::string_view salt, const crypto::TSha1Digest& hash);
 // SHA-1 of the old password hash, h1 and h2 big-endian.
-TSha1Digest old_hash_digest(std::string_view password);
+crypto::TSha1Digest old_hash_digest(std::string_view password);
 // The 20-byte reply to the 24-byte challenge of a 4.1.0 server.
 std::string scramble_410_reply(std::string_view challenge, std::string_view password);
 

@@ -12,7 +12,7 @@ namespace {
 
 using namespace dbclient;
 
-std::string Bytes(const TSha1Digest& d) {
+std::string Bytes(const crypto::TSha1Digest& d) {
     return std::string(d.begin(), d.end());
 }
 
@@ -82,7 +82,7 @@ TEST(ScrambleSha1, MatchesTheFormulaComputedWithTheSystemLibrary) {
     EXPECT_NE(scramble_sha1(message, "pass word"), scramble_sha1(message, "password"));
     EXPECT_EQ(password_sha1("pass word"), password_sha1("password"));
     EXPECT_EQ(Bytes(password_sha1(" pass\tword ")), ref("password"));
-    const TSha1Digest h = password_sha1("x");
+    const crypto::TSha1Digest h = password_sha1("x");
     EXPECT_EQ(Bytes(salted_sha1("salt", h)), ref("salt" + Bytes(h)));
     const auto old = old_password_hash("pw");
     const std::string be = {static_cast<char>(old[0] >> 24), static_cast<char>(old[0] >> 16),
@@ -99,8 +99,8 @@ TEST(Scramble410, BothChallengeForms) {
     for (int i = 0; i < 20; ++i) challenge += static_cast<char>(0x30 + i);
     const std::string reply = scramble_410_reply(challenge, "secret");
     ASSERT_EQ(reply.size(), 20u);
-    const TSha1Digest s1 = password_sha1("secret");
-    const TSha1Digest s2 = salted_sha1("salt", s1);
+    const crypto::TSha1Digest s1 = password_sha1("secret");
+    const crypto::TSha1Digest s2 = salted_sha1("salt", s1);
     std::string recovered(20, '\0');
     for (int i = 0; i < 20; ++i)
         recovered[i] = static_cast<char>(reply[i] ^ s2[i] ^ challenge[4 + i]);
@@ -108,7 +108,7 @@ TEST(Scramble410, BothChallengeForms) {
 
     // '*' form: the message is the old digest XOR the challenge, up to a zero byte; the
     // reply is the pre-4.1 scramble of it, zero-padded to 20 bytes.
-    const TSha1Digest h = old_hash_digest("secret");
+    const crypto::TSha1Digest h = old_hash_digest("secret");
     std::string star = "*abc";
     const std::string message = "ABCDEFGH";
     for (int i = 0; i < 20; ++i) star += static_cast<char>(h[i] ^ (i < 8 ? message[i] : 0x11));

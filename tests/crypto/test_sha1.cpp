@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "dbclient/Sha1.h"
+#include "crypto/Sha1.h"
 #include "platform/dynlib.h"
 
 namespace {
 
-using dbclient::Sha1;
-using dbclient::TSha1Context;
-using dbclient::TSha1Digest;
+using crypto::Sha1;
+using crypto::TSha1Context;
+using crypto::TSha1Digest;
 
 std::string Hex(const TSha1Digest& d) {
     static const char* digits = "0123456789abcdef";

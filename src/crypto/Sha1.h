@@ -6,7 +6,9 @@
 #include <span>
 #include <string_view>
 
-namespace dbclient {
+#include "crypto/BlockHash.h"
+
+namespace crypto {
 
 using TSha1Digest = std::array<std::uint8_t, 20>;
 
@@ -24,12 +26,10 @@ class TSha1Context {
     void ProcessBlock(const std::uint8_t* block);
 
     std::array<std::uint32_t, 5> fhash{};
-    std::array<std::uint8_t, 64> fblock{};
-    std::size_t fblock_used = 0;
-    std::uint64_t flength = 0;  // bytes hashed so far
+    TBlockBuffer<64, 8> fbuffer;
 };
 
 // SHA-1 of one byte string.
 TSha1Digest Sha1(std::string_view bytes);
 
-}  // namespace dbclient
+}  // namespace crypto
