@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,12 @@ inline std::string SourceFile(const std::string& relative) {
 // the server's start-up session would read it in its own default character set).
 inline std::string UpdateDatabaseSql(const std::string& rows) {
     return SourceFile("db/schema.sql") + "\nSET NAMES utf8mb4;\n" + rows + "\n";
+}
+
+// A MariaDB server on 127.0.0.1 holding that update database.
+inline std::unique_ptr<testsupport::MariaDbServer> StartUpdateDatabase(const std::string& rows) {
+    return std::make_unique<testsupport::MariaDbServer>(
+        testsupport::MariaDbServer::Options{.initSql = UpdateDatabaseSql(rows)});
 }
 
 // One published version as an INSERT into atualizacaodb.versao.

@@ -61,8 +61,7 @@ class Download : public ::testing::Test {
             "LPAD(v_release,4,0),LPAD(v_build,4,0));\n"
             "UPDATE atualizacaodb.versao SET vl_versao = '3\\r\\nARQUIVO=C:\\\\mal.exe' WHERE id = "
             "8;\n";
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
         md5_ = md5;
     }
     static void TearDownTestSuite() {

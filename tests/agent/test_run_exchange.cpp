@@ -79,8 +79,7 @@ class Exchange : public ::testing::Test {
         // System 40: a general version that downloads slowly.
         rows += agenttest::InsertVersion({8, 40, 0, 4, 0, 0, 0, web_->url("/lento/e.zip"),
                                           agenttest::Md5Sum(*www_ / "lento/e.zip"), "e.zip"});
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
     }
     static void TearDownTestSuite() {
         db_.reset();

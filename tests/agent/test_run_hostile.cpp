@@ -85,8 +85,7 @@ class Hostile : public ::testing::Test {
             {3, 3, 0, 5, 0, 0, 0,
              "http://127.0.0.1:" + std::to_string(testsupport::FreePort()) + "/pacote.bin", md5,
              "pacote.bin"});
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
     }
     static void TearDownTestSuite() {
         db_.reset();

@@ -50,8 +50,7 @@ class Interrupt : public ::testing::Test {
         rows += agenttest::InsertVersion({2, 2, 0, 4, 0, 0, 0, web_->url("/lento/pequeno.bin"),
                                           agenttest::Md5Sum(*www_ / "lento/pequeno.bin"),
                                           "pequeno.bin"});
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
     }
     static void TearDownTestSuite() {
         db_.reset();

@@ -37,8 +37,7 @@ class AgentProxy : public ::testing::Test {
         rows += agenttest::InsertVersion({2, 1, 42, 3, 0, 0, 1,
                                           link("https", *secureWeb_, "seguro.zip"),
                                           agenttest::Md5Sum(*www_ / "seguro.zip"), "seguro.zip"});
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
     }
     static void TearDownTestSuite() {
         db_.reset();

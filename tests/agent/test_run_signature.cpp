@@ -78,8 +78,7 @@ class Signature : public ::testing::Test {
         rows += cliente(
             113, 13,
             sign("publisher-1.pem", 13, 1, "3000000000001", "cliente.zip", *www_ / "cliente.zip"));
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
     }
     static void TearDownTestSuite() {
         db_.reset();

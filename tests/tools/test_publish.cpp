@@ -26,8 +26,7 @@ class Publish : public ::testing::Test {
         WriteFile(*www_ / "pacote.zip", kPackage);
         WriteFile(*www_ / "antigo.zip", "o upload anterior");
         web_ = std::make_unique<testsupport::NginxServer>(www_->path());
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql("")});
+        db_ = agenttest::StartUpdateDatabase("");
     }
     static void TearDownTestSuite() {
         db_.reset();

@@ -106,8 +106,7 @@ class WindowsAgent : public ::testing::Test {
                                           signature});
         rows += agenttest::InsertVersion(
             {7, 7, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip"});
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
     }
     static void TearDownTestSuite() {

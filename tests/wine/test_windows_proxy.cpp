@@ -71,8 +71,7 @@ class WindowsProxy : public ::testing::Test {
         rows += agenttest::InsertVersion({2, 1, 42, 3, 0, 0, 1,
                                           link("https", *secureWeb_, "seguro.zip"),
                                           agenttest::Md5Sum(*www_ / "seguro.zip"), "seguro.zip"});
-        db_ = std::make_unique<testsupport::MariaDbServer>(
-            testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
+        db_ = agenttest::StartUpdateDatabase(rows);
 
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
         const std::string der = *certs_ / "ca.der";

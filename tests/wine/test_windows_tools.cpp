@@ -22,10 +22,9 @@ class WindowsTools : public ::testing::Test {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         testsupport::WriteFile(*www_ / "pacote.zip", std::string(100000, 'w') + "fim");
         web_ = std::make_unique<testsupport::NginxServer>(www_->path());
-        db_ = std::make_unique<testsupport::MariaDbServer>(testsupport::MariaDbServer::Options{
-            .initSql = agenttest::UpdateDatabaseSql(
-                "INSERT INTO atualizacaodb.controle_versao VALUES (42, 1, 'AA-BB', '2.1.0.14', "
-                "NOW()), (43, 1, 'CC-DD', '2.1.0.15', NOW());")});
+        db_ = agenttest::StartUpdateDatabase(
+            "INSERT INTO atualizacaodb.controle_versao VALUES (42, 1, 'AA-BB', '2.1.0.14', "
+            "NOW()), (43, 1, 'CC-DD', '2.1.0.15', NOW());");
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
     }
     static void TearDownTestSuite() {
