@@ -1,6 +1,6 @@
 #include "crypto/Sha256.h"
 
-#include <bit>
+#include "crypto/Sha2.h"
 
 namespace crypto {
 
@@ -17,6 +17,14 @@ constexpr std::uint32_t kRound[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
 
+struct TSha256Traits {
+    using Word = std::uint32_t;
+    static constexpr int kSigma0[3] = {2, 13, 22};
+    static constexpr int kSigma1[3] = {6, 11, 25};
+    static constexpr int kSchedule0[3] = {7, 18, 3};
+    static constexpr int kSchedule1[3] = {17, 19, 10};
+};
+
 }  // namespace
 
 void TSha256Context::Reset() {
@@ -26,39 +34,7 @@ void TSha256Context::Reset() {
 }
 
 void TSha256Context::ProcessBlock(const std::uint8_t* block) {
-    using std::rotr;
-    std::uint32_t w[64];
-    for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian<std::uint32_t>(block + 4 * t);
-    for (int t = 16; t < 64; ++t) {
-        const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
-        const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
-        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-    }
-
-    std::uint32_t a = fhash[0], b = fhash[1], c = fhash[2], d = fhash[3];
-    std::uint32_t e = fhash[4], f = fhash[5], g = fhash[6], h = fhash[7];
-    for (int t = 0; t < 64; ++t) {
-        const std::uint32_t t1 =
-            h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[t] + w[t];
-        const std::uint32_t t2 =
-            (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    fhash[0] += a;
-    fhash[1] += b;
-    fhash[2] += c;
-    fhash[3] += d;
-    fhash[4] += e;
-    fhash[5] += f;
-    fhash[6] += g;
-    fhash[7] += h;
+    Sha2ProcessBlock<TSha256Traits>(fhash, block, kRound);
 }
 
 void TSha256Context::Append(std::span<const std::uint8_t> bytes) {

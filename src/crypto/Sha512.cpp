@@ -1,6 +1,6 @@
 #include "crypto/Sha512.h"
 
-#include <bit>
+#include "crypto/Sha2.h"
 
 namespace crypto {
 
@@ -29,6 +29,14 @@ constexpr std::uint64_t kRound[80] = {
     0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
 };
 
+struct TSha512Traits {
+    using Word = std::uint64_t;
+    static constexpr int kSigma0[3] = {28, 34, 39};
+    static constexpr int kSigma1[3] = {14, 18, 41};
+    static constexpr int kSchedule0[3] = {1, 8, 7};
+    static constexpr int kSchedule1[3] = {19, 61, 6};
+};
+
 }  // namespace
 
 void TSha512Context::Reset() {
@@ -38,39 +46,7 @@ void TSha512Context::Reset() {
 }
 
 void TSha512Context::ProcessBlock(const std::uint8_t* block) {
-    using std::rotr;
-    std::uint64_t w[80];
-    for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian<std::uint64_t>(block + 8 * t);
-    for (int t = 16; t < 80; ++t) {
-        const std::uint64_t s0 = rotr(w[t - 15], 1) ^ rotr(w[t - 15], 8) ^ (w[t - 15] >> 7);
-        const std::uint64_t s1 = rotr(w[t - 2], 19) ^ rotr(w[t - 2], 61) ^ (w[t - 2] >> 6);
-        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-    }
-
-    std::uint64_t a = fhash[0], b = fhash[1], c = fhash[2], d = fhash[3];
-    std::uint64_t e = fhash[4], f = fhash[5], g = fhash[6], h = fhash[7];
-    for (int t = 0; t < 80; ++t) {
-        const std::uint64_t t1 =
-            h + (rotr(e, 14) ^ rotr(e, 18) ^ rotr(e, 41)) + ((e & f) ^ (~e & g)) + kRound[t] + w[t];
-        const std::uint64_t t2 =
-            (rotr(a, 28) ^ rotr(a, 34) ^ rotr(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    fhash[0] += a;
-    fhash[1] += b;
-    fhash[2] += c;
-    fhash[3] += d;
-    fhash[4] += e;
-    fhash[5] += f;
-    fhash[6] += g;
-    fhash[7] += h;
+    Sha2ProcessBlock<TSha512Traits>(fhash, block, kRound);
 }
 
 void TSha512Context::Append(std::span<const std::uint8_t> bytes) {
