@@ -12,8 +12,8 @@ namespace agent {
 void ValidatePackageName(const std::string& nomeVersao);
 
 // The link goes into the request line of the HTTP request, so it must hold no control
-// character (a line break would add header lines). Otherwise raises platform::Exception
-// with a message that names link_sistema.
+// character (a line break would add header lines), and a scheme it names must be http or
+// https. Otherwise raises platform::Exception with a message that names link_sistema.
 void ValidatePackageLink(const std::string& linkSistema);
 
 }  // namespace agent

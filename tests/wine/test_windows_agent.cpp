@@ -74,6 +74,8 @@ class WindowsAgent : public ::testing::Test {
         rows +=
             agenttest::InsertVersion({3, 3, 0, 2, 1, 0, 15, web_->url("/lento/grande.bin"),
                                       agenttest::Md5Sum(*www_ / "lento/grande.bin"), "grande.bin"});
+        rows += agenttest::InsertVersion(
+            {4, 4, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
@@ -234,18 +236,28 @@ TEST_F(WindowsAgent, AWholeUpdateRunEndsOnceItsAlertHasGone) {
               queries.end());
 }
 
-TEST_F(WindowsAgent, AWrongDigestEndsInTheErrorBoxAfterThreeDownloads) {
-    WindowsAgentFolder agent;
-    const std::size_t mark = web_->AccessLog().size();
-    testsupport::Process run(agent.Options(*wine_, 2, db_->port()));
-    const std::string box = ReadAndDismissErrorBox();
-    EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip."), std::string::npos)
-        << box;
-    const auto r = run.Wait(60s);
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
-    EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
-    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+TEST_F(WindowsAgent, AFailedPackageEndsInTheErrorBoxWithItsCauseAfterThreeDownloads) {
+    std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
+    for (char& c : md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const auto& [sistema, motivo] :
+         {std::pair{2, "Motivo: MD5 esperado " + std::string(32, '0') + ", obtido " + md5 + "."},
+          std::pair{4, "Motivo: o servidor respondeu 404 Not Found (" +
+                           web_->url("/nao-existe.zip") + ")"}}) {
+        SCOPED_TRACE(sistema);
+        WindowsAgentFolder agent;
+        const std::size_t mark = web_->AccessLog().size();
+        testsupport::Process run(agent.Options(*wine_, sistema, db_->port()));
+        const std::string box = ReadAndDismissErrorBox();
+        // The first line as before, the cause on the next.
+        EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip\n" + motivo + "\n"),
+                  std::string::npos)
+            << box;
+        const auto r = run.Wait(60s);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
+        EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+        EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+    }
 }
 
 // The percentage the progress bar of a form description shows, -1 without one.
