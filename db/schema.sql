@@ -1,6 +1,7 @@
 -- Update database of TravikVersoes: the database `atualizacaodb`, the account the agent
 -- logs in with, and the tables the agent uses. Run it as an administrator, e.g. with
--- the server's --init-file option or any client session; it can be run again safely.
+-- the server's --init-file option or any client session; it can be run again safely, and
+-- brings a database made by an earlier version of this script up to date.
 CREATE DATABASE IF NOT EXISTS atualizacaodb CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
 
 -- One row per client, system and machine: the version each installation reported last.
@@ -45,12 +46,21 @@ CREATE TABLE IF NOT EXISTS atualizacaodb.controle_resultado (
   KEY controle_resultado_data (resultado, data_hora_resultado)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
 
--- The agent's account. It records its row with REPLACE (INSERT and DELETE) and reads the
--- published versions; the password is the one compiled into the agent.
+-- The publisher's signature of the package (Base64 of a DER ECDSA P-256 signature);
+-- NULL for an unsigned version.
+ALTER TABLE atualizacaodb.versao ADD COLUMN IF NOT EXISTS assinatura TEXT NULL;
+
+-- The agent's account, with the least rights it needs: it records its row with REPLACE
+-- (INSERT and DELETE, no SELECT) and reads the published versions. The password is the one
+-- compiled into the agent (the build setting TRAVIK_DB_PASSWORD).
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED BY '58rtm36@';
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'localhost' IDENTIFIED BY '58rtm36@';
+-- Earlier versions of this script also granted SELECT on controle_versao: granting it and
+-- then revoking it leaves exactly INSERT and DELETE, whatever the account had.
 GRANT SELECT, INSERT, DELETE ON atualizacaodb.controle_versao TO 'atualizacaodb'@'%';
 GRANT SELECT, INSERT, DELETE ON atualizacaodb.controle_versao TO 'atualizacaodb'@'localhost';
+REVOKE SELECT ON atualizacaodb.controle_versao FROM 'atualizacaodb'@'%';
+REVOKE SELECT ON atualizacaodb.controle_versao FROM 'atualizacaodb'@'localhost';
 GRANT SELECT ON atualizacaodb.versao TO 'atualizacaodb'@'%';
 GRANT SELECT ON atualizacaodb.versao TO 'atualizacaodb'@'localhost';
 -- The run's outcome is only written (REPLACE): the agent never reads it back.

@@ -1,73 +1,117 @@
-// travik-sql: runs one statement on a MySQL server through the project's own client and
-// prints the result, for administrators and the demo (e.g. to read controle_versao back).
+// travik-sql: the administrator's query tool. Runs a statement text on a MySQL server
+// through the project's own client and prints every result.
 //
-//   travik-sql HOST[:PORT] USER PASSWORD DATABASE STATEMENT
+//   travik-sql [--db HOST[:PORT]] [--user USER] [--database DB] [STATEMENT | --file FILE]
 //
-// A statement with a result prints a header line of the column names, then one line per
-// row, the values separated by tabs (NULL as the empty text); any other statement prints
-// the number of affected rows. Errors go to standard error with exit status 1.
-#include <cctype>
+// Without a statement or a file the text is read from standard input. A text may hold
+// several statements separated by ";": each result with rows prints a header line of the
+// column names, then one line per row, the values separated by tabs (NULL as the empty
+// text); a result without rows prints the number of affected rows. The password comes
+// from TRAVIK_ADMIN_PASSWORD or the terminal. Errors go to standard error with exit
+// status 1; a wrong command line gives 2.
 #include <cstdio>
 #include <exception>
+#include <iostream>
+#include <iterator>
 #include <string>
 
-#include "agent/RunSettings.h"
-#include "dbclient/DbConnection.h"
-#include "dbclient/DbQuery.h"
+#include "admin/AdminSession.h"
+#include "admin/CommandLine.h"
+#include "dbclient/MysqlResult.h"
+#include "platform/console.h"
+#include "platform/eventloop.h"
+#include "platform/exception.h"
+#include "platform/fs.h"
 
 namespace {
 
-void PrintLine(const std::string& line) {
-    std::printf("%s\n", line.c_str());
+constexpr const char* kUsage =
+    "Uso: travik-sql [--db HOST[:PORTA]] [--user USUÁRIO] [--database BANCO] "
+    "[COMANDO_SQL | --file ARQUIVO]\n"
+    "Sem comando nem arquivo, o texto vem da entrada padrão. A senha vem de "
+    "TRAVIK_ADMIN_PASSWORD ou é pedida no terminal.\n";
+
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-bool ReturnsRows(const std::string& sql) {
-    std::size_t i = sql.find_first_not_of(" \t\r\n(");
-    std::string word;
-    for (; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
-        word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
-    return word == "SELECT" || word == "SHOW" || word == "DESCRIBE" || word == "EXPLAIN" ||
-           word == "WITH";
+std::string ReadWholeFile(const std::string& path) {
+    platform::fs::FileStream stream(path, platform::fs::OpenMode::Read,
+                                    platform::fs::ShareMode::DenyNone);
+    std::string text;
+    char buffer[65536];
+    for (std::size_t n; (n = stream.Read(buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    return text;
+}
+
+void PrintResult(dbclient::TMysqlResult& result) {
+    std::string header;
+    for (int i = 0; i < result.FieldsCount(); ++i)
+        header += (i > 0 ? "\t" : "") + result.FieldDef(i)->Name;
+    Print(header + "\n");
+    for (result.First(); !result.Eof(); result.Next()) {
+        std::string line;
+        for (int i = 0; i < result.FieldsCount(); ++i) {
+            const char* value = result.FieldValue(i);
+            line += (i > 0 ? "\t" : "") + std::string(value ? value : "");
+        }
+        Print(line + "\n");
+    }
+}
+
+// Sends the text once and prints each of its results in order; the first failing
+// statement ends the text with its error.
+void RunText(dbclient::TDbConnection& db, const std::string& text) {
+    dbclient::TMysqlClient& client = db.Handle()->Client();
+    bool ok = false;
+    auto result = client.query(text, true, ok);
+    for (;;) {
+        if (!ok)
+            throw platform::Exception("MySQL Error Code: (" + std::to_string(client.LastErrorNo()) +
+                                      ") " + client.LastError());
+        if (result)
+            PrintResult(*result);
+        else
+            Print(std::to_string(client.AffectedRows()) + " row(s) affected\n");
+        if (!client.moreResults()) break;
+        result = client.nextResult(true, ok);
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s HOST[:PORT] USER PASSWORD DATABASE STATEMENT\n", argv[0]);
-        return 2;
-    }
+    platform::console::UseUtf8Output();
+    auto args = platform::eventloop::CommandLineArguments(argc, argv);
+    if (!args.empty()) args.erase(args.begin());
     try {
-        const agent::DatabaseAddress address = agent::ParseDatabaseAddress(argv[1]);
-        dbclient::TDbConnection connection;
-        connection.SetHost(address.host);
-        connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
-        connection.SetUserName(argv[2]);
-        connection.SetUserPassword(argv[3]);
-        connection.SetDatabaseName(argv[4]);
-        connection.SetConnected(true);
-
-        dbclient::TDbQuery query;
-        query.SetDatabase(&connection);
-        query.SetRawText(true);
-        query.SQL().Add(argv[5]);
-        if (!ReturnsRows(argv[5])) {
-            query.ExecSQL();
-            PrintLine(std::to_string(query.RowsAffected()) + " row(s) affected");
+        const admin::CommandLine line(args,
+                                      {{"db"}, {"user"}, {"database"}, {"file"}, {"help", false}});
+        if (line.Has("help")) {
+            Print(kUsage);
             return 0;
         }
-        query.Open();
-        std::string header;
-        for (int i = 0; i < query.FieldCount(); ++i)
-            header += (i > 0 ? "\t" : "") + query.Fields()[i].FieldName();
-        PrintLine(header);
-        for (query.First(); !query.Eof(); query.Next()) {
-            std::string line;
-            for (int i = 0; i < query.FieldCount(); ++i)
-                line += (i > 0 ? "\t" : "") + query.Fields()[i].AsString();
-            PrintLine(line);
-        }
+        if (line.Words().size() > 1 || (line.Words().size() == 1 && line.Has("file")))
+            throw admin::UsageError(
+                "dê um só comando SQL, ou --file; a senha nunca é um argumento");
+        std::string text;
+        if (!line.Words().empty())
+            text = line.Words().front();
+        else if (line.Has("file"))
+            text = ReadWholeFile(line.Required("file"));
+        else
+            text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        if (text.find_first_not_of(" \t\r\n;") == std::string::npos)
+            throw admin::UsageError("nenhum comando SQL");
+
+        admin::AdminSession session({line.Value("db").value_or(""),
+                                     line.Value("user").value_or("root"),
+                                     line.Value("database").value_or("atualizacaodb")});
+        RunText(session.Database(), text);
         return 0;
+    } catch (const admin::UsageError& error) {
+        std::fprintf(stderr, "travik-sql: %s\n%s", error.what(), kUsage);
+        return 2;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

@@ -8,6 +8,7 @@
 #include "agent/uTravikVersoes.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace agent {
 
@@ -44,6 +45,9 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     }
     const std::string pasta = platform::fs::ExtractFilePath(platform::fs::ApplicationExeName());
     const std::string arquivo = pasta + nome_versao;
+    // The host application reads versao.ini in the ANSI code page: a path that the page
+    // cannot hold could not be recorded there, so nothing is downloaded for it.
+    platform::text::Utf8ToAnsi(arquivo);
 
     // What the last attempt learnt: the transfer's failure, or the digest of the file.
     std::string falhaTransferencia;

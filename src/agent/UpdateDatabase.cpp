@@ -10,13 +10,17 @@
 #include "platform/application.h"
 #include "platform/exception.h"
 
+#ifndef TRAVIK_DEFAULT_DB_PASSWORD
+#define TRAVIK_DEFAULT_DB_PASSWORD "58rtm36@"
+#endif
+
 namespace agent {
 
 namespace {
 
 constexpr const char* kDatabaseName = "atualizacaodb";
 constexpr const char* kUserName = "atualizacaodb";
-constexpr const char* kUserPassword = "58rtm36@";
+constexpr const char* kUserPassword = TRAVIK_DEFAULT_DB_PASSWORD;  // the build setting
 
 // The connect and the server's greeting wait at most this long (seconds).
 constexpr unsigned kConnectSeconds = 30;

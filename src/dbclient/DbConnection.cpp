@@ -167,6 +167,8 @@ void TDbConnection::DoConnect() {
     FHandle = std::move(handle);
     FHandle->SetDatasetOptions(FDatasetOptions);
     FHandle->Client().SetOnReconnect([this] {
+        // A new server session starts in the login's character set.
+        FHandle->TakeLoginCharSet();
         ApplyCharacterSet();
         if (OnReconnect) OnReconnect(*this);
     });

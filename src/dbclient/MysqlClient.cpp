@@ -7,6 +7,7 @@
 
 #include "dbclient/ClientErrors.h"
 #include "dbclient/Scramble.h"
+#include "dbclient/SqlEscape.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -16,8 +17,6 @@ namespace dbclient {
 
 namespace {
 
-// Character set announced at login (utf8, binary collation).
-constexpr std::uint8_t kLoginCharacterSet = 83;
 constexpr std::size_t kMaxUserLength = 32;
 constexpr std::size_t kMaxDbLength = 64;
 // Largest packet of a local file sent to the server.
@@ -167,7 +166,7 @@ bool TMysqlClient::real_connect() {
     if (fclient_flag & CLIENT_RESERVED) {
         PutLE(packet, fclient_flag, 4);
         PutLE(packet, FMaxAllowedPackedSize, 4);
-        packet += static_cast<char>(kLoginCharacterSet);
+        packet += static_cast<char>(LoginCharacterSet(fserver_version).number);
         packet.append(23, '\0');
     } else {
         PutLE(packet, fclient_flag & 0xFFFF, 2);
@@ -210,6 +209,9 @@ bool TMysqlClient::real_connect() {
     }
     fnet.SetCompress((fclient_flag & CLIENT_COMPRESS) != 0);
     fstatus = MYSQL_STATUS_READY;
+    // The 4.1 login announced a UTF-8 character set: statements and results are UTF-8
+    // until a "SET NAMES" says otherwise.
+    FUtf8Used = (fclient_flag & CLIENT_RESERVED) != 0;
 
     if (!fdb.empty() && !(fserver_capabilities & CLIENT_CONNECT_WITH_DB)) {
         if (!select_db(fdb)) {
@@ -504,9 +506,15 @@ bool TMysqlClient::dump_debug_info() {
 
 std::unique_ptr<TMysqlResult> TMysqlClient::query(std::string_view aQuery, bool StoreResult,
                                                   bool& ExecutedOk) {
-    const std::string text =
-        FUtf8Used ? std::string(aQuery) : platform::text::Utf8ToAnsi(std::string(aQuery));
     ExecutedOk = false;
+    std::string text;
+    try {
+        text = FUtf8Used ? std::string(aQuery) : AnsiStatementText(aQuery);
+    } catch (const platform::text::EAnsiConversionError& e) {
+        // Nothing is sent that differs from what the caller wrote.
+        fnet.SetError(CR_UNKNOWN_ERROR, e.Message());
+        return nullptr;
+    }
     if (text.empty()) return nullptr;
     if (freconnect && !ping()) return nullptr;
     auto lock = Guard();

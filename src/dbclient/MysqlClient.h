@@ -149,8 +149,9 @@ class TMysqlClient {
     void SetMultiResults(bool value);
     std::uint32_t MaxAllowedPackedSize() const { return FMaxAllowedPackedSize; }
     void SetMaxAllowedPackedSize(std::uint32_t value);
-    // Set by the connection component: statements are sent UTF-8 encoded, else in the
-    // system's ANSI code page.
+    // Statements are sent UTF-8 encoded, else in the system's ANSI code page: true from
+    // a 4.1 login on (it announces a UTF-8 character set); the connection component
+    // changes it after a "SET NAMES".
     bool Utf8Used() const { return FUtf8Used; }
     void SetUtf8Used(bool value) { FUtf8Used = value; }
 

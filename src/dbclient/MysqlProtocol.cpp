@@ -98,6 +98,26 @@ bool IsVersion410(std::string_view serverVersion) {
     return serverVersion.starts_with("4.1.0");
 }
 
+TLoginCharacterSet LoginCharacterSet(std::string_view serverVersion) {
+    // The leading "major.minor.patch" numbers; anything after them is ignored.
+    int parts[3] = {0, 0, 0};
+    std::size_t at = 0;
+    for (int& part : parts) {
+        bool digits = false;
+        while (at < serverVersion.size() && serverVersion[at] >= '0' && serverVersion[at] <= '9') {
+            part = std::min(part * 10 + (serverVersion[at++] - '0'), 9999);
+            digits = true;
+        }
+        if (!digits || at >= serverVersion.size() || serverVersion[at] != '.') break;
+        ++at;
+    }
+    const bool knowsUtf8mb4 = parts[0] != 5   ? parts[0] > 5
+                              : parts[1] != 5 ? parts[1] > 5
+                                              : parts[2] >= 3;
+    if (knowsUtf8mb4) return {45, "utf8mb4"};
+    return {83, "utf8"};
+}
+
 TMysqlGreeting ParseGreeting(ByteSpan packet) {
     TMysqlGreeting g;
     PacketReader r(packet);

@@ -129,6 +129,17 @@ TMysqlGreeting ParseGreeting(ByteSpan packet);
 // True for the server version texts of 4.1.0, which answer with a 24-byte challenge.
 bool IsVersion410(std::string_view serverVersion);
 
+// The character set the login announces, by which statements and results are UTF-8
+// from the login on.
+struct TLoginCharacterSet {
+    std::uint8_t number;
+    const char* name;
+};
+// utf8mb4 (45) to servers that know it: MySQL 5.5.3 and later, and every MariaDB that
+// has it (they greet as "5.5.5-10.x.y-MariaDB" or with their own 10 and later); utf8
+// (83, binary collation) to older ones, which have no four-byte characters.
+TLoginCharacterSet LoginCharacterSet(std::string_view serverVersion);
+
 struct TMysqlOkPacket {
     std::int64_t affected_rows = 0;
     std::int64_t insert_id = 0;

@@ -87,8 +87,13 @@ void TNativeConnection::Login() {
     session.SetReadWriteTimeout(FDBOptions.ReadWriteTimeout);
     session.SetMaxAllowedPackedSize(FDBOptions.MaxAllowedPacketSize);
     session.SetUseSSL(FOptions.Contains(coSSL));
-    session.SetSSLKey(platform::text::Utf8ToAnsi(FSSL_Key));
-    session.SetSSLCert(platform::text::Utf8ToAnsi(FSSL_Cert));
+    try {
+        // The TLS library opens them with the ANSI file functions.
+        session.SetSSLKey(platform::text::Utf8ToAnsi(FSSL_Key));
+        session.SetSSLCert(platform::text::Utf8ToAnsi(FSSL_Cert));
+    } catch (const platform::text::EAnsiConversionError& e) {
+        throw EDbNativeException::CreateMsg(this, e.Message());
+    }
 
     FClientFlags = ClientFlagsOf(FOptions);
     session.SetCompress(FOptions.Contains(coCompress));
@@ -106,6 +111,17 @@ void TNativeConnection::Login() {
 
     FLoggin = true;
     FServerVersion = ServerVersionNumber(session.ServerVersion());
+    TakeLoginCharSet();
+}
+
+void TNativeConnection::TakeLoginCharSet() {
+    if (FHandle->Utf8Used()) {
+        FDBCharSetName = LoginCharacterSet(FHandle->ServerVersion()).name;
+        FDBCharSet = ccUTF8;
+    } else {
+        FDBCharSetName.clear();
+        FDBCharSet = ccUndefine;
+    }
 }
 
 void TNativeConnection::CheckError() const {

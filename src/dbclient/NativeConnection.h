@@ -110,6 +110,9 @@ class TNativeConnection {
     // Re-reads the results character set ("SHOW VARIABLES LIKE 'character_set%'") and tells
     // the session whether results are UTF-8.
     void ReadResultsCharSet();
+    // The results character set is the one the session's login announced (UTF-8), or
+    // unknown after a login that announced none; after every login and reconnect.
+    void TakeLoginCharSet();
 
     void StartTransaction();
     void Commit();

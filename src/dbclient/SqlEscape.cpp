@@ -1,5 +1,9 @@
 #include "dbclient/SqlEscape.h"
 
+#include <algorithm>
+
+#include "platform/text.h"
+
 namespace dbclient {
 
 std::string EscapeStringLiteral(std::string_view text) {
@@ -33,6 +37,26 @@ std::string EscapeStringLiteral(std::string_view text) {
         }
     }
     return out;
+}
+
+bool KeepsLiteralBytes(std::string_view original, std::string_view converted) {
+    for (const char c : {'\0', '\n', '\r', '\\', '\'', '"', '\x1a'}) {
+        if (std::count(original.begin(), original.end(), c) !=
+            std::count(converted.begin(), converted.end(), c))
+            return false;
+    }
+    return true;
+}
+
+std::string AnsiStatementText(std::string_view text) {
+    std::string ansi = platform::text::Utf8ToAnsi(std::string(text));
+    if (!KeepsLiteralBytes(text, ansi)) {
+        throw platform::text::EAnsiConversionError(
+            "The statement text would change its quoted values in the ANSI code page (a "
+            "character's byte reads as a backslash or quote there): \"" +
+            std::string(text) + "\"");
+    }
+    return ansi;
 }
 
 }  // namespace dbclient

@@ -1,7 +1,6 @@
 #include "download/HttpClient.h"
 
 #include "download/NetUtil.h"
-#include "platform/text.h"
 
 namespace download {
 
@@ -59,7 +58,8 @@ std::string THTTPClient::BuildRequestText() const {
     } else {
         for (const auto& line : FHeaders) text += line + "\r\n";
     }
-    return platform::text::Utf8ToAnsi(text);
+    // Header lines go as the program holds them (UTF-8), the same bytes on every platform.
+    return text;
 }
 
 bool THTTPClient::ConnectAfresh(bool useTls) {
@@ -114,7 +114,7 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
 
     // The request header, top to bottom, above the caller's own lines.
     std::vector<std::string> top;
-    std::string target = u.Target;
+    std::string target = PercentEncodeTarget(u.Target);
     if (proxyForm) target = u.Protocol + "://" + host + ":" + u.Port + target;
     if (target == "/*") target = "*";
     const std::string verb = UpperCase(method);

@@ -211,6 +211,23 @@ std::string PercentDecode(std::string_view s) {
     return r;
 }
 
+std::string PercentEncodeTarget(std::string_view s) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string r;
+    r.reserve(s.size());
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F) {
+            r += '%';
+            r += kHex[u >> 4];
+            r += kHex[u & 0xF];
+        } else {
+            r += c;
+        }
+    }
+    return r;
+}
+
 std::string JoinFoldedHeader(const std::vector<std::string>& lines, std::size_t& index) {
     std::string header = lines[index++];
     if (!header.empty()) {
@@ -252,6 +269,35 @@ std::string EncodeBase64(std::string_view bytes) {
         r += '=';
     }
     return r;
+}
+
+std::optional<std::string> DecodeBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    const auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=')
+                                 : 0;
+        std::uint32_t v = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int d = k >= 4 - padding ? 0 : value(text[i + static_cast<std::size_t>(k)]);
+            if (d < 0) return std::nullopt;
+            v = v << 6 | static_cast<std::uint32_t>(d);
+        }
+        bytes += static_cast<char>(v >> 16 & 0xFF);
+        if (padding < 2) bytes += static_cast<char>(v >> 8 & 0xFF);
+        if (padding < 1) bytes += static_cast<char>(v & 0xFF);
+    }
+    return bytes;
 }
 
 std::optional<std::string> HeaderValue(const std::vector<std::string>& headers,

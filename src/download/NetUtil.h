@@ -60,6 +60,12 @@ std::string UrlWithoutCredentials(std::string_view url);
 // kept; a "%" among the last two characters ends the result there.
 std::string PercentDecode(std::string_view s);
 
+// The bytes that may not stand in a request line as "%XX" (upper-case hexadecimal):
+// blanks, control characters and every byte of a non-ASCII character (the UTF-8 text's
+// own bytes, so the request is the same on every platform). Everything else, "%"
+// included, is kept, so an encoded URL stays as it is.
+std::string PercentEncodeTarget(std::string_view s);
+
 // Takes the header line lines[index] and advances `index` past it and past the lines
 // folded into it: while the line is not empty and a following line exists that is not
 // the last of the list, a following line starting (tabs read as blanks) with a blank,
@@ -68,6 +74,9 @@ std::string JoinFoldedHeader(const std::vector<std::string>& lines, std::size_t&
 
 // Base64 of RFC 4648, with padding.
 std::string EncodeBase64(std::string_view bytes);
+// The bytes of a Base64 text of RFC 4648 (standard alphabet, padded to a multiple of four
+// characters, nothing else in it); nothing for any other text.
+std::optional<std::string> DecodeBase64(std::string_view text);
 
 // The trimmed value of the first line "Name: value" of `headers` whose name equals
 // `name` (case-insensitive); nothing when there is no such line.

@@ -93,7 +93,17 @@ std::string TMemIniFile::Encode(const std::string& text, IniEncoding encoding) {
         case IniEncoding::Ansi:
             break;
     }
-    return platform::text::Utf8ToAnsi(text);
+    // Line by line, so that a character the code page lacks is reported with its line.
+    std::string bytes;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        bytes += platform::text::Utf8ToAnsi(text.substr(at, end - at));
+        at = text.find_first_not_of("\r\n", end);
+        if (at == std::string::npos) at = text.size();
+        bytes.append(text, end, at - end);
+    }
+    return bytes;
 }
 
 void TMemIniFile::SetText(const std::string& text) {
@@ -193,7 +203,14 @@ void TMemIniFile::EraseSection(const std::string& section) {
 }
 
 void TMemIniFile::UpdateFile() const {
-    const std::string bytes = Encode(Text(), Encoding);
+    std::string bytes;
+    try {
+        bytes = Encode(Text(), Encoding);
+    } catch (const platform::text::EAnsiConversionError& error) {
+        // The file stays as it was rather than hold another character in its place.
+        throw platform::EFCreateError("Cannot create file \"" + fileName_ + "\". " +
+                                      error.Message());
+    }
     const std::string temporary = fileName_ + ".tmp";
     const auto fail = [&](const std::string& reason) {
         fs::RemoveFile(temporary);

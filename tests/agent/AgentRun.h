@@ -15,9 +15,10 @@ inline std::string SourceFile(const std::string& relative) {
     return testsupport::ReadFile(std::string(TRAVIK_SOURCE_DIR) + "/" + relative);
 }
 
-// The update database as an administrator creates it, followed by `rows`.
+// The update database as an administrator creates it, followed by `rows` (UTF-8 text:
+// the server's start-up session would read it in its own default character set).
 inline std::string UpdateDatabaseSql(const std::string& rows) {
-    return SourceFile("db/schema.sql") + "\n" + rows + "\n";
+    return SourceFile("db/schema.sql") + "\nSET NAMES utf8mb4;\n" + rows + "\n";
 }
 
 // One published version as an INSERT into atualizacaodb.versao.
@@ -43,6 +44,17 @@ inline std::string InsertVersion(const Version& v) {
            std::to_string(v.minor) + ", " + std::to_string(v.release) + ", " +
            std::to_string(v.build) + ", " + SqlText(v.link) + ", " + SqlText(v.md5) + ", " +
            SqlText(v.nome) + ");\n";
+}
+
+// The bytes of a text as the server's HEX() shows them.
+inline std::string Hex(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (const unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 0xF];
+    }
+    return hex;
 }
 
 // MD5 of a file as md5sum prints it (lower case).

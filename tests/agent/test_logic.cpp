@@ -7,6 +7,7 @@
 #include "agent/CompositeVersion.h"
 #include "agent/MessageText.h"
 #include "agent/PackageName.h"
+#include "agent/PackageSignature.h"
 #include "agent/ProgressBar.h"
 #include "agent/RegistryStatements.h"
 #include "agent/RunOutcome.h"
@@ -146,6 +147,14 @@ TEST(QuotedForMessage, MasksControlCharactersAndCutsLongTexts) {
     std::string letters;
     for (int i = 0; i < 70; ++i) letters += "é";
     EXPECT_EQ(agent::QuotedForMessage(letters), "\"" + letters.substr(0, 120) + "...\"");
+}
+
+TEST(SignedPackageMessage, IsTheSixLinesEachEndedByLf) {
+    EXPECT_EQ(agent::SignedPackageMessage(1, 42, "2000100000015", "pacote-2.1.0.15.zip",
+                                          std::string(64, 'a')),
+              "travik-package-v1\nid_sistema=1\ncodigo_cliente=42\nversao=2000100000015\n"
+              "nome_versao=pacote-2.1.0.15.zip\nsha256=" +
+                  std::string(64, 'a') + "\n");
 }
 
 TEST(ProgressBar, PercentRoundsHalfToEven) {

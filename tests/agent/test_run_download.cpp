@@ -17,6 +17,9 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// A package name with accents and a character outside the BMP.
+const std::string kNomeNaoAscii = "Versão 3 ç \U0001F600.zip";
+
 // Each test uses its own system number, so one database serves them all.
 class Download : public ::testing::Test {
   protected:
@@ -24,6 +27,9 @@ class Download : public ::testing::Test {
         www_ = std::make_unique<testsupport::TempDir>("travik-www");
         testsupport::WriteFile(*www_ / "pacote.zip", std::string(300000, 'p') + "fim");
         testsupport::WriteFile(*www_ / "outro.zip", "outro pacote");
+        std::filesystem::create_directory(*www_ / "Versões");
+        testsupport::WriteFile(*www_ / "Versões/pacote ção \U0001F600.zip",
+                               testsupport::ReadFile(*www_ / "pacote.zip"));
         web_ = std::make_unique<testsupport::NginxServer>(www_->path());
         certs_ = std::make_unique<testsupport::TestCertificates>();
         const auto issued = certs_->Issue("127.0.0.1", "IP:127.0.0.1,DNS:localhost");
@@ -51,15 +57,16 @@ class Download : public ::testing::Test {
         rows += v(10, 10, "/pacote.zip", "", "pacote.zip");  // no digest published
         rows += agenttest::InsertVersion(
             {11, 11, 0, 3, 0, 0, 0, secureWeb_->url("/pacote.zip"), md5, "pacote.zip"});
+        rows += v(12, 12, "/Versões/pacote ção \U0001F600.zip", md5, kNomeNaoAscii);
         // Links that cannot work: another scheme, https to a plain server, a folder.
         std::string plainAsHttps = web_->url("/pacote.zip");
         plainAsHttps.replace(0, 4, "https");
-        rows += v(12, 12, "/pacote.zip", md5, "pacote.zip");
+        rows += v(13, 13, "/pacote.zip", md5, "pacote.zip");
         rows +=
             "UPDATE atualizacaodb.versao SET link_sistema = REPLACE(link_sistema, 'http:', "
-            "'ftp:') WHERE id = 12;\n";
-        rows += agenttest::InsertVersion({13, 13, 0, 3, 0, 0, 0, plainAsHttps, md5, "pacote.zip"});
-        rows += v(14, 14, "/", md5, "pacote.zip");
+            "'ftp:') WHERE id = 13;\n";
+        rows += agenttest::InsertVersion({14, 14, 0, 3, 0, 0, 0, plainAsHttps, md5, "pacote.zip"});
+        rows += v(15, 15, "/", md5, "pacote.zip");
         // A table with a column of its own named vl_versao shadows the computed one (the
         // query's "SELECT *" comes first): the server then hands the agent any text.
         rows +=
@@ -243,6 +250,21 @@ TEST_F(Download, MissingFileOnTheServerMeansThreeAttemptsThenTheError) {
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
 
+TEST_F(Download, NonAsciiNameAndLinkArriveExactly) {
+    AgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    const auto r = RunSystem(agent, 12);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(agenttest::Md5Sum(agent / kNomeNaoAscii), md5_);
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("3000000000000", agent / kNomeNaoAscii));
+    const auto log = web_->AccessLogSince(mark);
+    ASSERT_EQ(log.size(), 1u);
+    // The link's UTF-8 bytes, percent-encoded.
+    EXPECT_EQ(log[0].uri, "/Vers%C3%B5es/pacote%20%C3%A7%C3%A3o%20%F0%9F%98%80.zip");
+    EXPECT_EQ(log[0].status, "200");
+}
+
 TEST_F(Download, PackageNamesThatAreNoPlainFileNameAreRefused) {
     for (const auto& [sistema, shown] :
          {std::pair{5, std::string("\"../fora.zip\"")}, std::pair{6, std::string("\"\"")},
@@ -294,18 +316,18 @@ TEST_F(Download, ALinkThatCannotWorkIsNamedInTheBox) {
     https.replace(0, 4, "https");
     const std::string first = "Erro ao fazer o download do arquivo pacote.zip\nMotivo: ";
     for (const auto& [sistema, motivo] : {
-             std::pair{12, "Endereço inválido em link_sistema: \"" + ftp +
+             std::pair{13, "Endereço inválido em link_sistema: \"" + ftp +
                                "\". O pacote é baixado somente por http:// ou https://.\n"},
              // The TLS layer's code and text, then the URL.
-             std::pair{13, std::string("erro de conexão ")},
-             std::pair{14, "o servidor respondeu 403 Forbidden (" + web_->url("/") + ")\n"},
+             std::pair{14, std::string("erro de conexão ")},
+             std::pair{15, "o servidor respondeu 403 Forbidden (" + web_->url("/") + ")\n"},
          }) {
         SCOPED_TRACE(sistema);
         AgentFolder agent;
         const auto r = RunSystem(agent, sistema);
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(r.err.rfind(first + motivo, 0), 0u) << r.err;
-        if (sistema == 13) {
+        if (sistema == 14) {
             EXPECT_TRUE(r.err.ends_with(" (" + https + ")\n")) << r.err;
         }
         EXPECT_FALSE(testsupport::PathExists(agent.Ini()));

@@ -155,6 +155,11 @@ TEST_F(Exchange, HostileVersionTextsAreStoredExactlyAndAddNoStatement) {
         "linha1\nlinha2\r\nfim;",
         "versão ção ü -- # ;",
         "\\",
+        // UTF-8 on the wire: accents, a character outside the BMP, and fullwidth quotes
+        // and backslash that a best-fit conversion would turn into '"' and '\\'.
+        "Versão 2.1 ç",
+        "Versão 2.1 \U0001F600",
+        "x＂,＂＂,9,now()),(666,＂pwned＂,＂＂,9,now()); -- ＼",
     };
     AgentFolder agent;
     int cliente = 500;
@@ -168,6 +173,11 @@ TEST_F(Exchange, HostileVersionTextsAreStoredExactlyAndAddNoStatement) {
         const auto rows = ControleVersao(cliente, 10);
         ASSERT_EQ(rows.size(), 1u) << text;
         EXPECT_EQ(rows[0][0], text);
+        EXPECT_EQ(agenttest::QueryRows(db_->port(),
+                                       "SELECT HEX(versao) FROM atualizacaodb.controle_versao "
+                                       "WHERE id_sistema = 10 AND codigo_cliente = " +
+                                           std::to_string(cliente))[0][0],
+                  agenttest::Hex(text));
         // The REPLACE holds the text escaped inside its literal; besides it only the two
         // SELECTs and the query component's own look-ups reached the server.
         const auto statements = AgentStatementsSince(mark);
@@ -189,6 +199,10 @@ TEST_F(Exchange, HostileVersionTextsAreStoredExactlyAndAddNoStatement) {
                                    "codigo_cliente > 500 AND codigo_cliente < 510")
                   .size(),
               texts.size());
+    EXPECT_TRUE(agenttest::QueryRows(db_->port(),
+                                     "SELECT * FROM atualizacaodb.controle_versao "
+                                     "WHERE codigo_cliente = 666")
+                    .empty());
 }
 
 TEST_F(Exchange, NonNumericInstalledVersionFailsBeforeAnyStatement) {

@@ -312,13 +312,14 @@ TEST_F(DbQueryTest, EveryColumnType) {
     EXPECT_EQ(type("c_timestamp"), ftDateTime);
     EXPECT_EQ(type("c_time"), ftTime);
     EXPECT_EQ(type("c_year"), ftInteger);
-    EXPECT_EQ(type("c_char"), ftString);
-    EXPECT_EQ(type("c_varchar"), ftString);
-    EXPECT_EQ(type("c_text"), ftMemo);
+    // Results are UTF-8 from the login on: texts are wide.
+    EXPECT_EQ(type("c_char"), ftWideString);
+    EXPECT_EQ(type("c_varchar"), ftWideString);
+    EXPECT_EQ(type("c_text"), ftWideMemo);
     EXPECT_EQ(type("c_blob"), ftBlob);
-    EXPECT_EQ(type("c_enum"), ftString);
-    EXPECT_EQ(type("c_set"), ftString);
-    EXPECT_EQ(type("c_binary"), ftString);
+    EXPECT_EQ(type("c_enum"), ftWideString);
+    EXPECT_EQ(type("c_set"), ftWideString);
+    EXPECT_EQ(type("c_binary"), ftWideString);
 
     EXPECT_EQ(text("c_tiny"), "-5");
     EXPECT_EQ(text("c_small"), "65535");
@@ -389,6 +390,15 @@ TEST_F(DbQueryTest, Utf8ConnectionGivesWideStrings) {
     auto w = Query("SELECT CONCAT('" + kUtf8Text + "', '!') AS t");
     w->Open();
     EXPECT_EQ(w->FieldByName("t").AsString(), kUtf8Text + "!");
+    w->Close();
+
+    // Another character set: results are no longer UTF-8, statements go in the ANSI code
+    // page (UTF-8 here).
+    conn->SetConnectionCharacterSet("latin1");
+    EXPECT_FALSE(conn->GetUtf8Used());
+    auto n = Query("SELECT c_varchar FROM tipos WHERE id = 1");
+    n->Open();
+    EXPECT_EQ(n->FieldByName("c_varchar").DataType(), ftString);
 }
 
 TEST_F(DbQueryTest, TwoColumnsNamedId) {

@@ -109,7 +109,7 @@ TEST(DbScripted, EnumColumnsAndDefaultsComeFromOneDescribe) {
     EXPECT_EQ(q.FieldByName("ativo").AsString(), "True");
     EXPECT_FALSE(q.FieldByName("ativo").Required());  // it has a default
     EXPECT_TRUE(q.FieldByName("nome").Required());
-    EXPECT_EQ(q.FieldByName("tipo").DataType(), ftString);
+    EXPECT_EQ(q.FieldByName("tipo").DataType(), ftWideString);  // results are UTF-8 from the login on
     EXPECT_EQ(q.FieldByName("tipo").AsString(), "b");
     // No unique index: not live.
     EXPECT_FALSE(q.CanModify());

@@ -8,6 +8,7 @@
 #include "dbclient/DbFieldDesc.h"
 #include "dbclient/DbQuery.h"
 #include "dbclient/DbSqlText.h"
+#include "dbclient/SqlEscape.h"
 
 using namespace dbclient;
 
@@ -151,6 +152,12 @@ TEST(DbSqlText, CharacterSetStatements) {
     EXPECT_FALSE(IsCharsetStatement("SET collation_connection = 'utf8_bin'"));
     EXPECT_FALSE(IsCharsetStatement("SELECT 'SET NAMES'"));
     EXPECT_FALSE(IsCharsetStatement("SETNAMES utf8"));
+}
+
+TEST(DbSqlText, AConversionThatAddsABackslashDoesNotKeepTheEscapes) {
+    // "ソ" in Shift-JIS is 0x83 0x5C: its trail byte reads as a backslash.
+    EXPECT_FALSE(KeepsLiteralBytes("'ソ'", "'\x83\x5C'"));
+    EXPECT_TRUE(KeepsLiteralBytes("'ç\\''", "'\xE7\\''"));
 }
 
 TEST(DbSqlText, ExecWithoutADatabase) {

@@ -143,7 +143,7 @@ TEST(Handshake, SwitchToTheOldScrambleOnRequest) {
         0xE285u | CLIENT_CONNECT_WITH_DB | 0x30000u;  // no compression offered
     EXPECT_EQ(login.substr(0, 4), LE(flags, 4));
     EXPECT_EQ(login.substr(4, 4), LE(16777216, 4));
-    EXPECT_EQ(login[8], '\x53');
+    EXPECT_EQ(login[8], '\x53');  // utf8: 5.0 has no utf8mb4
     EXPECT_EQ(login.substr(9, 23), std::string(23, '\0'));
     EXPECT_EQ(login.substr(32), std::string("olduser") + '\0' + '\x14' +
                                     scramble_sha1(kScramble, "oldpw") + "travik" + '\0');
@@ -172,6 +172,9 @@ TEST(Handshake, FreshScrambleRequestedAfterTheLoginPacket) {
     ASSERT_EQ(s.packets.size(), 2u);
     EXPECT_EQ(s.packets[1].seq, 3);
     EXPECT_EQ(s.packets[1].payload, scramble_sha1(fresh, "pw"));
+    // A MariaDB server knows utf8mb4 (45): statements go as UTF-8 from here on.
+    EXPECT_EQ(s.packets[0].payload[8], '\x2D');
+    EXPECT_TRUE(client->Utf8Used());
 }
 
 TEST(Handshake, FourOneZeroChallengesInBothForms) {

@@ -134,6 +134,14 @@ TEST(Protocol, TruncatedGreetingsNeverReadOutside) {
     EXPECT_EQ(g.scramble, "");
 }
 
+TEST(Protocol, LoginCharacterSetByServerVersion) {
+    for (const char* v :
+         {"5.5.3", "5.5.5-10.11.6-MariaDB", "10.6.12-MariaDB", "8.0.36", "5.7.44-log"})
+        EXPECT_EQ(LoginCharacterSet(v).number, 45) << v;
+    for (const char* v : {"5.5.2-m2", "5.1.73-log", "5.3.12-MariaDB", "4.1.22", "", "x"})
+        EXPECT_EQ(LoginCharacterSet(v).number, 83) << v;
+}
+
 TEST(Protocol, OkPacketWithStatusWarningsAndMessage) {
     const std::string info = "Records: 3  Duplicates: 1  Warnings: 0";
     const std::string packet = std::string(1, '\0') + LenEnc(3) + LenEnc(16777216) + LE(0x0003, 2) +

@@ -81,6 +81,10 @@ TEST(NetText, Base64NumbersAndAddresses) {
     EXPECT_EQ(EncodeBase64("foo"), "Zm9v");
     EXPECT_EQ(EncodeBase64("foobar"), "Zm9vYmFy");
     EXPECT_EQ(EncodeBase64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    for (const std::string text : {"", "f", "fo", "foo", "foobar"})
+        EXPECT_EQ(DecodeBase64(EncodeBase64(text)), text);
+    for (const std::string bad : {"Zg=", "Z===", "Zg==Zg==", "Zm 9v", "Zm9v\n", "Zm-v"})
+        EXPECT_FALSE(DecodeBase64(bad)) << bad;
 
     EXPECT_EQ(ParseHex("1a"), 26);
     EXPECT_EQ(ParseHex("FFFFFFFF"), 0xFFFFFFFFLL);

@@ -8,6 +8,7 @@
 
 #include "platform/exception.h"
 #include "platform/fs.h"
+#include "support/FileDigests.h"
 #include "support/MD5Hasher.h"
 #include "testsupport/testsupport.h"
 
@@ -151,4 +152,16 @@ TEST(MD5Hasher, TheAbstractHasherRefusesEveryOperation) {
     EXPECT_THROW(hasher.HashString("a"), platform::EAbstractError);
     EXPECT_THROW(hasher.HashBuffer("a", 1), platform::EAbstractError);
     EXPECT_THROW(hasher.HashFile(dir / "x"), platform::EAbstractError);
+}
+
+TEST(DigestFile, BothDigestsInOnePassMatchMd5sumAndSha256sum) {
+    TempDir dir;
+    for (const std::size_t size : {std::size_t{0}, TMD5Hasher::kBufferSize + 7}) {
+        const std::string path = dir / "pacote.zip";
+        testsupport::WriteFile(path, Pattern(size));
+        const support::FileDigests digests = support::DigestFile(path);
+        const auto sha = testsupport::Run({.argv = {"sha256sum", "-b", path}});
+        EXPECT_EQ(Upper(digests.md5), Md5sum(path));
+        EXPECT_EQ(digests.sha256, sha.out.substr(0, 64));
+    }
 }

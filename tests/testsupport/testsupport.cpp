@@ -410,6 +410,21 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
 
 }  // namespace
 
+TestKeys::TestKeys() {
+    Openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out",
+             dir_ / "rsa.pem"});
+    Openssl({"pkey", "-in", dir_ / "rsa.pem", "-pubout", "-out", dir_ / "rsa-spki.pem"});
+    Openssl({"pkey", "-in", dir_ / "rsa.pem", "-pubout", "-outform", "DER", "-out",
+             dir_ / "rsa-spki.der"});
+    Openssl({"rsa", "-in", dir_ / "rsa.pem", "-RSAPublicKey_out", "-out", dir_ / "rsa-pkcs1.pem"});
+    Openssl({"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out",
+             dir_ / "ec.pem"});
+    Openssl({"ec", "-in", dir_ / "ec.pem", "-out", dir_ / "ec-sec1.pem"});
+    Openssl({"pkey", "-in", dir_ / "ec.pem", "-pubout", "-out", dir_ / "ec-spki.pem"});
+    Openssl({"pkey", "-in", dir_ / "ec.pem", "-pubout", "-outform", "DER", "-out",
+             dir_ / "ec-spki.der"});
+}
+
 TestCertificates::TestCertificates() {
     ca_ = dir_ / "ca.pem";
     otherCa_ = dir_ / "other-ca.pem";

@@ -162,6 +162,19 @@ class TestCertificates {
     int issued_ = 0;
 };
 
+// Key pairs made at test time with the openssl tool, in the forms the public-key
+// operations take: "rsa.pem" (RSA 2048, private), "rsa-spki.pem" ("BEGIN PUBLIC KEY"),
+// "rsa-pkcs1.pem" ("BEGIN RSA PUBLIC KEY"), "rsa-spki.der"; "ec.pem" (P-256, PKCS#8),
+// "ec-sec1.pem" ("BEGIN EC PRIVATE KEY"), "ec-spki.pem", "ec-spki.der".
+class TestKeys {
+  public:
+    TestKeys();
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+
+  private:
+    TempDir dir_{"travik-keys"};
+};
+
 // TLS for an nginx server: its certificate and key, and the protocol versions and
 // ciphers it offers (nginx's defaults when empty).
 struct NginxTls {

@@ -95,6 +95,38 @@ TEST(Win32Platform, AnsiCodePageAndEnvironmentKeepPortugueseText) {
     EXPECT_EQ(platform::EnvironmentVariable("TRAVIK_TEST_VALUE"), std::nullopt);
 }
 
+TEST(Win32Platform, ACharacterOutsideTheAnsiCodePageIsAnErrorNeverALookAlike) {
+    ASSERT_EQ(GetACP(), 1252u);
+    try {
+        platform::text::Utf8ToAnsi("x＂,1); -- ＼");
+        ADD_FAILURE() << "converted";
+    } catch (const platform::text::EAnsiConversionError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "The ANSI code page 1252 has no character ＂ (U+FF02) of the text \"x＂,1); -- "
+                  "＼\"");
+    }
+    for (const std::string text : {"pacote ＼ 1", "Versão \U0001F600", "ａｄｍｉｎ", "α"}) {
+        EXPECT_THROW(platform::text::Utf8ToAnsi(text), platform::text::EAnsiConversionError)
+            << text;
+    }
+    // The INI file that the host reads keeps what it held.
+    testsupport::TempDir dir;
+    const std::string ini = dir.path() + "\\versao.ini";
+    testsupport::WriteFile(ini, "[ATUALIZACAO]\r\nVERSAO=1\r\n");
+    support::TSettingsStore store;
+    store.SetPath(ini);
+    try {
+        store.WriteString("ATUALIZACAO", "ARQUIVO", "C:\\pacote \U0001F600.zip");
+        ADD_FAILURE() << "written";
+    } catch (const platform::EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file \"" + ini +
+                      "\". The ANSI code page 1252 has no character \U0001F600 (U+1F600) of the "
+                      "text \"ARQUIVO=C:\\pacote \U0001F600.zip\"");
+    }
+    EXPECT_EQ(testsupport::ReadFile(ini), "[ATUALIZACAO]\r\nVERSAO=1\r\n");
+}
+
 TEST(Win32Platform, ProgramPathAndMachineIdentifier) {
     EXPECT_NE(fs::ApplicationExeName().find("\\win32_test_win32_platform.exe"), std::string::npos)
         << fs::ApplicationExeName();

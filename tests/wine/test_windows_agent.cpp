@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "../agent/AgentRun.h"
+#include "../agent/DatabaseRows.h"
+#include "platform/text.h"
 #include "testsupport/WineSession.h"
 
 namespace {
@@ -40,7 +42,12 @@ class WindowsAgentFolder {
     }
     testsupport::Process::Options Options(const WineSession& wine, int sistema, int dbPort,
                                           int startDelayMs = 0) const {
-        return wine.Options(dir_ / "TravikVersoes.exe", Args(sistema),
+        return Options(wine, Args(sistema), dbPort, startDelayMs);
+    }
+    testsupport::Process::Options Options(const WineSession& wine,
+                                          const std::vector<std::string>& args, int dbPort,
+                                          int startDelayMs = 0) const {
+        return wine.Options(dir_ / "TravikVersoes.exe", args,
                             {{"TRAVIK_DB_HOST", "127.0.0.1:" + std::to_string(dbPort)},
                              {"TRAVIK_START_DELAY_MS", std::to_string(startDelayMs)}},
                             dir_.path());
@@ -74,8 +81,14 @@ class WindowsAgent : public ::testing::Test {
         rows +=
             agenttest::InsertVersion({3, 3, 0, 2, 1, 0, 15, web_->url("/lento/grande.bin"),
                                       agenttest::Md5Sum(*www_ / "lento/grande.bin"), "grande.bin"});
+        // A package whose name and link hold accents (of the ANSI code page 1252).
+        std::filesystem::create_directory(*www_ / "Versões");
+        testsupport::WriteFile(*www_ / "Versões/pacote ção.zip", "pacote ção");
         rows += agenttest::InsertVersion(
-            {4, 4, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
+            {4, 4, 0, 2, 1, 0, 15, web_->url("/Versões/pacote ção.zip"),
+             agenttest::Md5Sum(*www_ / "Versões/pacote ção.zip"), "Versão ç.zip"});
+        rows += agenttest::InsertVersion(
+            {5, 5, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
@@ -241,7 +254,7 @@ TEST_F(WindowsAgent, AFailedPackageEndsInTheErrorBoxWithItsCauseAfterThreeDownlo
     for (char& c : md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto& [sistema, motivo] :
          {std::pair{2, "Motivo: MD5 esperado " + std::string(32, '0') + ", obtido " + md5 + "."},
-          std::pair{4, "Motivo: o servidor respondeu 404 Not Found (" +
+          std::pair{5, "Motivo: o servidor respondeu 404 Not Found (" +
                            web_->url("/nao-existe.zip") + ")"}}) {
         SCOPED_TRACE(sistema);
         WindowsAgentFolder agent;
@@ -321,6 +334,74 @@ TEST_F(WindowsAgent, FecharDuringASlowTransferKeepsItsPartForTheNextRun) {
     EXPECT_EQ(testsupport::ReadFile(agent / "grande.bin"),
               testsupport::ReadFile(*www_ / "lento/grande.bin"));
     EXPECT_FALSE(testsupport::PathExists(part));
+}
+
+TEST_F(WindowsAgent, ArgumentTwoReachesTheTableAsGivenAndAddsNoStatement) {
+    const std::vector<std::string> texts = {
+        "Versão 2.1 ç",
+        "Versão 2.1 \U0001F600",
+        // Fullwidth quotes and backslash: a best-fit conversion makes '"' and '\\' of them.
+        "x＂,＂＂,9,now()),(666,＂pwned＂,＂＂,9,now()); -- ＼",
+    };
+    WindowsAgentFolder agent;
+    int cliente = 900;
+    for (const std::string& text : texts) {
+        ++cliente;
+        const std::size_t mark = db_->LoggedEntries().size();
+        testsupport::Process run(agent.Options(
+            *wine_, {"2000100000014", text, "50", std::to_string(cliente), "C:\\travik"},
+            db_->port()));
+        const auto r = run.Wait(120s);
+        EXPECT_EQ(r.exitStatus, 0) << text << ": " << r.err;
+        const auto entries = db_->LoggedEntries();
+        const auto rows =
+            agenttest::QueryRows(db_->port(),
+                                 "SELECT HEX(versao) FROM atualizacaodb.controle_versao WHERE "
+                                 "id_sistema = 50 AND codigo_cliente = " +
+                                     std::to_string(cliente));
+        ASSERT_EQ(rows.size(), 1u) << text;
+        EXPECT_EQ(rows[0][0], agenttest::Hex(text)) << text;
+        // One REPLACE holding the text escaped, the two SELECTs and the query
+        // component's own look-ups: nothing else.
+        int replaces = 0;
+        for (std::size_t i = mark; i < entries.size(); ++i) {
+            if (entries[i].command != "Query") continue;
+            const std::string& q = entries[i].argument;
+            if (q.rfind("REPLACE INTO controle_versao ", 0) == 0) {
+                ++replaces;
+                EXPECT_NE(q.find("(" + std::to_string(cliente) + ", \"" + text + "\",\""),
+                          std::string::npos)
+                    << q;
+            } else {
+                EXPECT_TRUE(q.rfind("SELECT *,CONCAT(", 0) == 0 ||
+                            q.rfind("SHOW INDEX FROM ", 0) == 0 || q.rfind("DESCRIBE ", 0) == 0)
+                    << q;
+            }
+        }
+        EXPECT_EQ(replaces, 1) << text;
+    }
+    EXPECT_TRUE(agenttest::QueryRows(db_->port(),
+                                     "SELECT * FROM atualizacaodb.controle_versao "
+                                     "WHERE codigo_cliente = 666")
+                    .empty());
+}
+
+TEST_F(WindowsAgent, APackageNameAndLinkWithAccentsArriveExactly) {
+    WindowsAgentFolder agent;
+    const std::size_t mark = web_->AccessLog().size();
+    testsupport::Process run(agent.Options(*wine_, 4, db_->port()));
+    EXPECT_EQ(wine_->User({"wait", "TravikVersoesAlert", "", "60000"}).exitStatus, 0);
+    EXPECT_EQ(wine_->User({"rclick", "TravikVersoesAlert", ""}).exitStatus, 0);
+    const auto r = run.Wait(120s);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(testsupport::ReadFile(agent / "Versão ç.zip"), "pacote ção");
+    // The INI file is in the ANSI code page (1252 in the test prefix).
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              platform::text::Utf8ToLatin1(agenttest::IniText(
+                  "2000100000015", WineSession::WindowsPath(agent / "Versão ç.zip"))));
+    const auto log = web_->AccessLogSince(mark);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].uri, "/Vers%C3%B5es/pacote%20%C3%A7%C3%A3o.zip");
 }
 
 TEST_F(WindowsAgent, ARefusedDatabasePortEndsInTheErrorBoxUntilTheSessionEnds) {

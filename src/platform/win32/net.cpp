@@ -10,6 +10,7 @@
 #include "platform/dynlib.h"
 #include "platform/net.h"
 #include "platform/netaddress.h"
+#include "platform/text.h"
 #include "platform/win32/wide.h"
 
 namespace platform::net {
@@ -91,6 +92,17 @@ SOCKET Sock(socket_t s) {
 // A port between host and network byte order (the same swap both ways).
 u_short SwapBytes(u_short port) {
     return static_cast<u_short>((port >> 8) | (port << 8));
+}
+
+// The resolver's functions take host names in the ANSI code page. A name the page cannot
+// hold has no such form and is not looked up.
+bool AnsiHostName(const std::string& host, std::string& ansi) {
+    try {
+        ansi = text::Utf8ToAnsi(host);
+        return true;
+    } catch (const text::EAnsiConversionError&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -192,7 +204,9 @@ socket_t CreateTcpSocketIPv4() {
     return static_cast<socket_t>(Api().socket(AF_INET, SOCK_STREAM, 0));
 }
 
-int ResolveIPv4(const std::string& host, std::uint32_t& address) {
+int ResolveIPv4(const std::string& utf8Host, std::uint32_t& address) {
+    std::string host;
+    if (!AnsiHostName(utf8Host, host)) return WSAHOST_NOT_FOUND;
     const unsigned long dotted = Api().inet_addr(host.c_str());
     if (dotted != INADDR_NONE || host == "255.255.255.255") {
         address = dotted;
@@ -290,9 +304,11 @@ int ResolveAddress(const std::string& host, const std::string& port, AddressFami
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     if (host.empty() && passive) hints.ai_flags = AI_PASSIVE;
+    std::string ansiHost;
+    if (!AnsiHostName(host, ansiHost)) return WSAHOST_NOT_FOUND;
     addrinfo* found = nullptr;
-    const int rc =
-        Api().getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found);
+    const int rc = Api().getaddrinfo(ansiHost.empty() ? nullptr : ansiHost.c_str(), port.c_str(),
+                                     &hints, &found);
     if (rc == 0 && found != nullptr) {
         const std::size_t n = found->ai_addrlen < sizeof address.storage ? found->ai_addrlen
                                                                           : sizeof address.storage;
