@@ -67,9 +67,9 @@ std::string FetchPackage(const std::string& url, const TemporaryFolder& folder) 
 
     // The download's own account of the failure: the server's status, or the connection's
     // error, with the URL (without a user or password).
-    throw platform::Exception("Não foi possível baixar o pacote: " +
-                              downloader.Down().FailureText() +
-                              ". Confira o link e o servidor web.");
+    throw platform::Exception(
+        "Não foi possível baixar o pacote: " + downloader.Down().FailureText() +
+        ". Confira o link e o servidor web.");
 }
 
 std::string FileNameOfUrl(const std::string& url) {
