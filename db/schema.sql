@@ -52,7 +52,14 @@ ALTER TABLE atualizacaodb.versao ADD COLUMN IF NOT EXISTS assinatura TEXT NULL;
 
 -- The agent's account, with the least rights it needs: it records its row with REPLACE
 -- (INSERT and DELETE, no SELECT) and reads the published versions. The password is the one
--- compiled into the agent (the build setting TRAVIK_DB_PASSWORD).
+-- compiled into the agent (the build setting TRAVIK_DB_PASSWORD). The account gets
+-- the server's default login method: mysql_native_password on MariaDB, caching_sha2_password
+-- on MySQL 8.0 and later (the only default of 8.4 and 9.x); the agent logs in with either,
+-- and with sha256_password. For MariaDB's ed25519 method create the two accounts this way
+-- instead (the grants below stay):
+--   INSTALL SONAME 'auth_ed25519';
+--   CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('58rtm36@');
+--   CREATE USER IF NOT EXISTS 'atualizacaodb'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('58rtm36@');
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'%' IDENTIFIED BY '58rtm36@';
 CREATE USER IF NOT EXISTS 'atualizacaodb'@'localhost' IDENTIFIED BY '58rtm36@';
 -- Earlier versions of this script also granted SELECT on controle_versao: granting it and

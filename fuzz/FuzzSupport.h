@@ -1,6 +1,6 @@
 // What the fuzz targets share: a check that stops the run with a message, and a loopback
 // server that answers each connection with the next piece of the fuzz input, so the real
-// clients read hostile answers over a real socket.
+// clients read hostile answers over a real socket, and keeps what the clients send.
 #pragma once
 
 #include <arpa/inet.h>
@@ -102,6 +102,12 @@ class TAnswerServer {
         std::lock_guard lock(mutex_);
         answers_ = std::move(answers);
         accepted_ = 0;
+        received_.clear();
+    }
+    // After Finish: everything the client sent on the session's connections.
+    std::string Received() {
+        std::lock_guard lock(mutex_);
+        return received_;
     }
     // After the client has closed its sockets: waits until the server has taken every
     // connection of the session and seen its end. Gives the number of connections.
@@ -121,6 +127,7 @@ class TAnswerServer {
         std::string out;
         std::size_t sent = 0;
         bool shut = false;
+        std::string in;  // what the client sent
     };
 
     void Accept() {
@@ -133,7 +140,8 @@ class TAnswerServer {
         }
     }
 
-    // Sends what the socket takes, then ends the stream; false once the client closed.
+    // Sends what the socket takes, then ends the stream, and keeps what the client sends;
+    // false once the client closed.
     static bool Step(Connection& c, short events) {
         while (c.sent < c.out.size()) {
             const ssize_t n =
@@ -151,6 +159,7 @@ class TAnswerServer {
                 const ssize_t n = ::recv(c.fd, drop, sizeof drop, 0);
                 if (n == 0) return false;
                 if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+                c.in.append(drop, static_cast<std::size_t>(n));
             }
         }
         return true;
@@ -172,6 +181,10 @@ class TAnswerServer {
             for (std::size_t i = 0; i < open_.size(); ++i) {
                 const short events = i + 2 < polled.size() ? polled[i + 2].revents : POLLOUT;
                 if (!Step(open_[i], events)) {
+                    {
+                        std::lock_guard lock(mutex_);
+                        received_ += open_[i].in;
+                    }
                     ::close(open_[i].fd);
                     open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i));
                     polled.erase(polled.begin() + static_cast<std::ptrdiff_t>(i) + 2);
@@ -198,6 +211,7 @@ class TAnswerServer {
     std::mutex mutex_;
     std::condition_variable idle_;
     std::vector<std::string> answers_;
+    std::string received_;
     std::vector<Connection> open_;  // the loop thread's own
     int accepted_ = 0;
     bool finishing_ = false;

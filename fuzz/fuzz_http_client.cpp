@@ -1,6 +1,8 @@
 // The HTTP client against a hostile server: the fuzz input, after a first byte that
 // chooses the request (method, protocol version, a range, a second request on the same
-// client), is what the server sends, one piece per connection.
+// client, through a proxy in the proxy form or through a CONNECT tunnel), is what the
+// server sends, one piece per connection. As a proxy the server's first answer is its
+// answer to the request or to CONNECT.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,7 +22,21 @@ enum Choice : std::uint8_t {
     kRange = 4,
     kNoKeepAlive = 8,
     kTwoRequests = 16,
+    kProxyForm = 32,  // an http URL through the server as a proxy
+    kTunnel = 64,     // an https URL through the server's tunnel
 };
+
+// After a refusal by the proxy: the text names the status and the proxy, and holds no
+// control character (it is shown to a person); nothing of the answer became a body.
+void CheckProxyRefusal(THTTPClient& client, const std::string& what, int port) {
+    auto& sock = client.Sock();
+    if (sock.LastError() != 10061) return;
+    const std::string& text = sock.LastErrorDesc();
+    FUZZ_CHECK(StartsWith(text, "Proxy refused the " + what + ": "));
+    FUZZ_CHECK(text.ends_with(" (127.0.0.1:" + std::to_string(port) + ")"));
+    for (const char c : text) FUZZ_CHECK(static_cast<unsigned char>(c) >= 32 && c != 127);
+    if (what == "tunnel") FUZZ_CHECK(client.Document().Bytes().empty());
+}
 
 // What the answer's header says about its body.
 struct Framing {
@@ -92,8 +108,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         client.SetTimeout(2000);
         client.SetProtocol(choice & kProtocol11 ? "1.1" : "1.0");
         client.SetKeepAlive(!(choice & kNoKeepAlive));
-        Request(client, choice, server.Url("/pacote.zip"), answers);
-        if (choice & kTwoRequests) Request(client, choice, server.Url("/outro?x=1"), answers);
+        if (choice & (kProxyForm | kTunnel)) {
+            client.SetProxyHost("127.0.0.1");
+            client.SetProxyPort(std::to_string(server.Port()));
+            client.Sock().SetHTTPTunnelTimeout(2000);
+        }
+        if (choice & kTunnel) {
+            // Only a 2xx status line opens the tunnel; anything else fails the request.
+            client.Clear();
+            const bool done = client.HTTPMethod("GET", "https://files.example/pacote.zip");
+            const std::string& first = answers.front();
+            const bool opens = StartsWith(first, "HTTP/") && first.find(' ') != std::string::npos &&
+                               first[first.find(' ') + 1] == '2';
+            if (!opens) FUZZ_CHECK(!done && client.ResultCode() == 500);
+            CheckProxyRefusal(client, "tunnel", server.Port());
+        } else {
+            const std::string base = choice & kProxyForm ? "http://files.example" : server.Url("");
+            Request(client, choice, base + "/pacote.zip", answers);
+            if (choice & kProxyForm) CheckProxyRefusal(client, "request", server.Port());
+            if (choice & kTwoRequests) Request(client, choice, base + "/outro?x=1", answers);
+        }
     }
     server.Finish();
     return 0;

@@ -1,14 +1,18 @@
-// Package download and verification: make sure the version's package lies, intact, in
-// the agent's folder, then record it in Atualizacao_retaguarda/versao.ini for the host
-// application.
+// Package download and verification: make sure the version's package lies, intact (and,
+// with the publisher's keys built in, signed for this row), in the agent's folder, then
+// record it in Atualizacao_retaguarda/versao.ini for the host application.
 #include "agent/CompositeVersion.h"
 #include "agent/MessageText.h"
 #include "agent/PackageName.h"
+#include "agent/PackageSignature.h"
 #include "agent/PackageVerification.h"
+#include "agent/SignatureCheck.h"
+#include "agent/SigningKeys.h"
 #include "agent/uTravikVersoes.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "support/FileDigests.h"
 
 namespace agent {
 
@@ -28,12 +32,14 @@ constexpr std::size_t kMotivoCharacters = 300;
 }  // namespace
 
 void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::string& nome_versao,
-                                   const std::string& link_sistema,
-                                   const std::string& md5_arquivo) {
+                                   const std::string& link_sistema, const std::string& md5_arquivo,
+                                   long long id_sistema, long long codigo_cliente,
+                                   const std::string& assinatura) {
     // The values come from the database: the name is joined to the agent's folder, the
     // link goes into the HTTP request, the version into the host application's INI file.
+    const std::string programa = platform::fs::ApplicationExeName();
     try {
-        ValidatePackageName(nome_versao);
+        ValidatePackageName(nome_versao, platform::fs::ExtractFileName(programa));
     } catch (const platform::Exception& error) {
         FalhaDoPacote(QuotedForMessage(nome_versao), error.Message());
     }
@@ -43,7 +49,7 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     } catch (const platform::Exception& error) {
         FalhaDoPacote(nome_versao, error.Message());
     }
-    const std::string pasta = platform::fs::ExtractFilePath(platform::fs::ApplicationExeName());
+    const std::string pasta = platform::fs::ExtractFilePath(programa);
     const std::string arquivo = pasta + nome_versao;
     // The host application reads versao.ini in the ANSI code page: a path that the page
     // cannot hold could not be recorded there, so nothing is downloaded for it.
@@ -52,11 +58,21 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     // What the last attempt learnt: the transfer's failure, or the digest of the file.
     std::string falhaTransferencia;
     std::string md5Obtido;
+    // With the publisher's keys built in, each digest pass also gives the SHA-256 that the
+    // signature covers, from the same read of the file.
+    const std::span<const std::string_view> keys = BuiltInSigningKeys();
+    std::string sha256;
     const TPackageFiles files{
         .Exists = [&] { return platform::fs::FileExists(arquivo); },
         .Digest =
             [&] {
-                md5Obtido = MD5Arquivo(arquivo);
+                if (keys.empty()) {
+                    md5Obtido = MD5Arquivo(arquivo);
+                } else {
+                    support::FileDigests digests = support::DigestFile(arquivo);
+                    sha256 = std::move(digests.sha256);
+                    md5Obtido = std::move(digests.md5);
+                }
                 return md5Obtido;
             },
         .Delete = [&] { platform::fs::RemoveFile(arquivo); },
@@ -85,6 +101,27 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
         if (platform::fs::FileExists(arquivo))
             motivo += "; o arquivo " + arquivo + " não pôde ser excluído";
         FalhaDoPacote(nome_versao, motivo);
+    }
+
+    // The file that passed the digest check, also one already there, is taken only when the
+    // publisher signed it for this row. Fetching it again cannot mend a signature: the run
+    // ends here.
+    if (!keys.empty()) {
+        const std::string message =
+            SignedPackageMessage(id_sistema, codigo_cliente, vl_versao, nome_versao, sha256);
+        std::string error;
+        switch (CheckSignature(keys, message, assinatura, error)) {
+            case TSignatureVerdict::Accepted:
+                break;
+            case TSignatureVerdict::Refused:
+                platform::fs::RemoveFile(arquivo);
+                FalhaDoPacote(nome_versao, "Assinatura inválida do arquivo " + nome_versao);
+            case TSignatureVerdict::Unverifiable:
+                // The machine cannot check signatures at all (its cryptographic library is
+                // missing): the package is kept for a run that can, and not recorded.
+                FalhaDoPacote(nome_versao, "Não foi possível verificar a assinatura do arquivo " +
+                                               nome_versao + " (" + error + ")");
+        }
     }
 
     SettingsStore1.SetPath(pasta + "Atualizacao_retaguarda" + platform::fs::kPathDelim +

@@ -2,8 +2,11 @@
 #include "agent/uTravikVersoes.h"
 #include "platform/alert.h"
 #include "platform/application.h"
+#include "platform/dynlib.h"
 
 int main(int argc, char** argv) {
+    // Packages land in the agent's folder: libraries never come from there by name.
+    platform::RestrictLibrarySearch();
     auto& application = platform::Application::Instance();
     application.Initialize(argc, argv);
     application.MainFormOnTaskBar = true;

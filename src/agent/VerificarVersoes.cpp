@@ -80,7 +80,8 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
             outcome.versao_alvo = version->vl_versao;
             outcome.nome_versao = version->nome_versao;
             BaixarVersao(version->vl_versao, version->nome_versao, version->link_sistema,
-                         version->md5_arquivo);
+                         version->md5_arquivo, version->id_sistema, version->codigo_cliente,
+                         version->assinatura);
         }
     } catch (const platform::EAbort&) {
         throw;  // closed by the person: no outcome

@@ -64,8 +64,12 @@ class TfTravikVersoes : public platform::Form {
     // Operations of the update run.
     void VerificarVersoes(const std::string& versaoAtual, const std::string& versaoExecutavel,
                           int idSistema, int idEmpresa, const std::string& pasta);
+    // id_sistema, codigo_cliente and assinatura matter only to an agent built with the
+    // publisher's keys: the signature must then cover the package for that row.
     void BaixarVersao(const std::string& vl_versao, const std::string& nome_versao,
-                      const std::string& link_sistema, const std::string& md5_arquivo);
+                      const std::string& link_sistema, const std::string& md5_arquivo,
+                      long long id_sistema, long long codigo_cliente,
+                      const std::string& assinatura);
     std::string ObterEnderecoMAC();
     std::string MD5Arquivo(const std::string& arquivo);
 

@@ -31,6 +31,8 @@ constexpr std::array<std::string_view, 21> kClientErrors = {
     "Got packet bigger than 'max_allowed_packet'",
 };
 
+constexpr std::string_view kAuthPluginCannotLoad = "Authentication plugin '%s' cannot be loaded";
+constexpr std::string_view kAuthPluginError = "Authentication plugin '%-.64s' reported error: %s";
 constexpr std::string_view kLocalInfileRefused = "LOAD DATA LOCAL INFILE request refused";
 
 std::string ArgText(const TErrorArg& arg) {
@@ -49,6 +51,8 @@ std::string ArgText(const TErrorArg& arg) {
 std::string_view ClientErrorText(unsigned errnum) {
     if (errnum >= CR_UNKNOWN_ERROR && errnum <= CR_NET_PACKET_TOO_LARGE)
         return kClientErrors[errnum - CR_UNKNOWN_ERROR];
+    if (errnum == CR_AUTH_PLUGIN_CANNOT_LOAD) return kAuthPluginCannotLoad;
+    if (errnum == CR_AUTH_PLUGIN_ERR) return kAuthPluginError;
     if (errnum == CR_LOAD_DATA_LOCAL_INFILE_REJECTED) return kLocalInfileRefused;
     return {};
 }

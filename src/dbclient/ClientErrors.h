@@ -32,6 +32,10 @@ enum TClientError : unsigned {
     CR_NAMEDPIPESETSTATE_ERROR = 2018,
     CR_CANT_READ_CHARSET = 2019,
     CR_NET_PACKET_TOO_LARGE = 2020,
+    // The server asks for an authentication method this client does not have.
+    CR_AUTH_PLUGIN_CANNOT_LOAD = 2059,
+    // An authentication method could not answer the server (its reason follows).
+    CR_AUTH_PLUGIN_ERR = 2061,
     // The server asked for a local file while local files are switched off.
     CR_LOAD_DATA_LOCAL_INFILE_REJECTED = 2068,
 };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dbclient/MysqlFieldDef.h"
+#include "dbclient/MysqlLogin.h"
 #include "dbclient/MysqlNet.h"
 #include "dbclient/MysqlProtocol.h"
 #include "dbclient/MysqlResult.h"
@@ -175,17 +176,25 @@ class TMysqlClient {
     // Holds the session's lock while threaded; an empty lock otherwise.
     Lock Guard();
 
-    bool real_connect();
     // Closes the packet layer when a connection setting changes on an open session.
     template <typename T>
     void ChangeSetting(T& field, const T& value, bool applies = true);
-    // The password field of the login and change-of-user packets.
-    std::string password_field(const std::string& password) const;
-    // Sends one packet of an authentication round; false with 2013 when it fails.
-    bool send_auth_packet(std::string_view packet);
     // Marks a server answer that cannot be read as such: closes the connection, 2013.
     void malformed_answer();
 
+    // The login (MysqlLogin.cpp).
+    bool real_connect();
+    // The password field of the login and change-of-user packets, with the method that
+    // computed it (none for the scrambles before pluggable authentication); none with the
+    // error set when it cannot be computed.
+    std::optional<std::string> password_field(const std::string& password,
+                                              std::unique_ptr<TAuthPlugin>& plugin);
+    // Sends one packet of an authentication round; false with 2013 when it fails.
+    bool send_auth_packet(std::string_view packet);
+    // Ends a login the client cannot go on with: closes the connection, sets the error.
+    void auth_failed(unsigned errnum, const std::string& text);
+
+    // Reading the answer to a statement (MysqlResultReader.cpp).
     int read_result_header();
     // Reads the answer to a statement (or the next result of a chain) as a result set.
     std::unique_ptr<TMysqlResult> read_result(bool StoreResult, bool& ExecutedOk);
@@ -204,15 +213,18 @@ class TMysqlClient {
     int read_next_row(std::size_t count, std::vector<std::uint32_t>& buffer, TMysql_Row& row,
                       std::vector<std::uint32_t>& lengths);
     void free_field_defs();
-    bool send_local_file(const std::string& fileName);
-    // Ends a local-file transfer at once and sets the refusal error; always false.
-    bool refuse_local_file();
     // Reads and drops the rest of a used result, up to its end packet.
     void skip_used_rows();
     // Called by a used result that ended or is destroyed.
     void release_used_result(TMysqlResult* result, std::int64_t rows);
     // Takes warnings and status from an end packet.
     void take_end_packet(ByteSpan packet);
+
+    // Local files asked for by the server (MysqlLocalInfile.cpp).
+    bool send_local_file(const std::string& fileName);
+    // Ends a local-file transfer at once and sets the refusal error; always false.
+    bool refuse_local_file();
+
     ByteSpan answer(long length) const;
 
     TMysqlNet fnet;
@@ -240,6 +252,11 @@ class TMysqlClient {
     TMysqlResult* fusedresult = nullptr;  // not owned: the caller owns its results
     bool fuse_ssl = false;
     bool FUse410Password = false;
+    // The server announces pluggable authentication, and the method its greeting names.
+    bool fplugin_auth = false;
+    std::string fserver_auth_plugin;
+    // The method of the login or change of user in progress.
+    std::unique_ptr<TAuthPlugin> fauth_plugin;
     bool FThreaded = false;
     std::unique_ptr<std::recursive_mutex> FCriticalSection;
     std::int32_t FNullLength = 0;

@@ -142,6 +142,17 @@ TMysqlGreeting ParseGreeting(ByteSpan packet) {
     if (length >= V + 45) {
         PacketReader second(packet, V + 33);
         g.scramble += second.bytes(12);
+        PacketReader upper(packet, V + 20);
+        g.plugin_auth = ((upper.u16() << 16) & CLIENT_PLUGIN_AUTH) != 0;
+        if (g.plugin_auth) {
+            // The second scramble part holds the rest of the announced data length, at
+            // least 13 bytes (12 and a zero byte); the method's name follows.
+            const std::size_t dataLength = upper.u8();
+            const std::size_t secondLength =
+                std::max<std::size_t>(13, dataLength - std::min<std::size_t>(dataLength, 8));
+            PacketReader name(packet, V + 33 + secondLength);
+            g.auth_plugin = std::string(name.zero_terminated());
+        }
     } else if (!IsVersion410(g.server_version)) {
         g.server_capabilities &= ~CLIENT_SECURE_CONNECTION;
     }

@@ -36,6 +36,9 @@ inline constexpr std::uint32_t CLIENT_RESERVED = 0x4000;
 inline constexpr std::uint32_t CLIENT_SECURE_CONNECTION = 0x8000;
 inline constexpr std::uint32_t CLIENT_MULTI_STATEMENTS = 0x10000;
 inline constexpr std::uint32_t CLIENT_MULTI_RESULTS = 0x20000;
+// Pluggable authentication: the login names the method of its answer, and the server
+// may ask for another method (in the upper half of the greeting's capabilities).
+inline constexpr std::uint32_t CLIENT_PLUGIN_AUTH = 0x80000;
 
 // Server status flags.
 inline constexpr std::uint32_t SERVER_STATUS_IN_TRANS = 0x1;
@@ -64,6 +67,15 @@ using ByteSpan = std::span<const std::uint8_t>;
 
 inline ByteSpan AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+inline std::string_view AsText(ByteSpan bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Appends `value` as a little-endian number of `size` bytes.
+inline void PutLE(std::string& out, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 // Reads one packet's payload from the front. A read that would pass the end yields
@@ -115,7 +127,12 @@ struct TMysqlGreeting {
     // 8 characters, or 20 when the greeting carries the second part.
     std::string scramble;
     std::uint32_t server_capabilities = 0;  // 0 when the greeting is too short for them
-    bool has_status = false;                // language and status were present
+    // The server announces pluggable authentication (CLIENT_PLUGIN_AUTH in the upper
+    // half of its capabilities) and names the method its scramble is meant for (empty
+    // when it names none).
+    bool plugin_auth = false;
+    std::string auth_plugin;
+    bool has_status = false;  // language and status were present
     std::uint32_t server_language = 0;
     std::int32_t server_status = 0;
 };
@@ -123,7 +140,8 @@ struct TMysqlGreeting {
 // Greeting of protocol versions 9 and 10; missing trailing parts stay at their defaults.
 // Bytes of a too short packet count as zero. The secure-connection flag (0x8000) is
 // removed when the second scramble part is missing, unless the server version begins
-// with "4.1.0", whose scramble round differs.
+// with "4.1.0", whose scramble round differs. The upper capabilities are read only for
+// pluggable authentication.
 TMysqlGreeting ParseGreeting(ByteSpan packet);
 
 // True for the server version texts of 4.1.0, which answer with a 24-byte challenge.

@@ -154,16 +154,24 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::
 
     const std::string tcpHost = host.empty() ? "localhost" : host;
     if (port == 0) port = 3306;
-    const net::socket_t sd = net::CreateTcpSocketIPv4();
+    // An IPv4 address first, as the host has always been reached; an IPv6 address ("::1",
+    // or a name with only such addresses) when there is none.
+    std::uint32_t address = 0;
+    net::SocketAddress address6;
+    bool ipv6 = false;
+    if (const int rc = net::ResolveIPv4(tcpHost, address); rc != 0) {
+        ipv6 = net::ResolveAddress(tcpHost, std::to_string(port), net::AddressFamily::IPv6, false,
+                                   address6) == 0;
+        if (!ipv6) {
+            SetError(CR_UNKNOWN_HOST, ClientErrorMessage(CR_UNKNOWN_HOST, tcpHost, rc));
+            return -7;
+        }
+    }
+    const net::socket_t sd =
+        ipv6 ? net::CreateTcpSocket(net::AddressFamily::IPv6) : net::CreateTcpSocketIPv4();
     if (sd == net::kInvalidSocket) {
         SetError(CR_IPSOCK_ERROR, ClientErrorMessage(CR_IPSOCK_ERROR, net::LastError()));
         return -8;
-    }
-    std::uint32_t address = 0;
-    if (const int rc = net::ResolveIPv4(tcpHost, address); rc != 0) {
-        SetError(CR_UNKNOWN_HOST, ClientErrorMessage(CR_UNKNOWN_HOST, tcpHost, rc));
-        net::CloseSocket(sd);
-        return -7;
     }
     FSd = sd;
     ftype = VIO_TYPE_TCPIP;
@@ -176,7 +184,9 @@ int TMysqlVio::vio_open(TEnumVioType _type, const std::string& host, const std::
         net::CloseSocket(sd);
         return code;
     };
-    if (net::ConnectIPv4(sd, address, static_cast<std::uint16_t>(port)) != 0) {
+    const int connected = ipv6 ? net::Connect(sd, address6)
+                               : net::ConnectIPv4(sd, address, static_cast<std::uint16_t>(port));
+    if (connected != 0) {
         const int error = net::LastError();
         const int winsock = net::ToWinsockError(error);
         if (winsock != net::wsaEWOULDBLOCK && winsock != net::wsaEINPROGRESS)

@@ -71,8 +71,15 @@ void TNativeConnection::ReadOptions(const TStringList& params) {
     FDBOptions.TimeOut = static_cast<int>(StrToIntDef(params.Values("TIMEOUT"), 30));
     FDBOptions.ReadWriteTimeout = static_cast<int>(
         std::clamp<long long>(StrToIntDef(params.Values("ReadWriteTimeout"), 0), 0, INT_MAX));
-    FDBOptions.MaxAllowedPacketSize =
-        static_cast<std::uint32_t>(StrToIntDef(params.Values("MaxAllowedPackedSize"), 16)) << 20;
+    // MiB to bytes in 64 bits: the login packet carries the size in 32 bits, so 4095 MiB
+    // is the most it can hold; a size of 0 would refuse every packet.
+    const long long mib = StrToIntDef(params.Values("MaxAllowedPackedSize"), 16);
+    if (mib < 1 || mib > 4095) {
+        throw EDbNativeException::CreateMsg(this,
+                                            "Invalid MaxAllowedPackedSize " + std::to_string(mib) +
+                                                ": the largest packet must be from 1 to 4095 MiB");
+    }
+    FDBOptions.MaxAllowedPacketSize = static_cast<std::uint32_t>(mib << 20);
 }
 
 void TNativeConnection::SetSSLFiles(std::string key, std::string cert) {

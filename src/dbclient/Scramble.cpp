@@ -2,11 +2,14 @@
 
 #include <cmath>
 
+#include "crypto/Sha256.h"
+
 namespace dbclient {
 
 namespace {
 
-std::string_view DigestBytes(const TSha1Digest& digest) {
+template <std::size_t N>
+std::string_view DigestBytes(const std::array<std::uint8_t, N>& digest) {
     return {reinterpret_cast<const char*>(digest.data()), digest.size()};
 }
 
@@ -64,6 +67,18 @@ std::string scramble_sha1(std::string_view message, std::string_view password) {
     const TSha1Digest d3 = context.sha1Result();
     std::string out(20, '\0');
     for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(d3[i] ^ d1[i]);
+    return out;
+}
+
+std::string scramble_sha256(std::string_view nonce, std::string_view password) {
+    const crypto::TSha256Digest d1 = crypto::Sha256(password);
+    const crypto::TSha256Digest d2 = crypto::Sha256(DigestBytes(d1));
+    crypto::TSha256Context context;
+    context.Append(DigestBytes(d2));
+    context.Append(nonce.substr(0, 20));
+    const crypto::TSha256Digest d3 = context.Finish();
+    std::string out(32, '\0');
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(d1[i] ^ d3[i]);
     return out;
 }
 

@@ -29,6 +29,9 @@ double old_rand_next(TRandState& state);
 std::string scramble_old(std::string_view password, std::string_view message);
 // 4.1 scramble of a 20-byte message: SHA1(message + SHA1(SHA1(pw))) XOR SHA1(pw).
 std::string scramble_sha1(std::string_view message, std::string_view password);
+// Scramble of caching_sha2_password for a 20-byte nonce:
+// SHA256(pw) XOR SHA256(SHA256(SHA256(pw)) + nonce), the hash before the nonce.
+std::string scramble_sha256(std::string_view nonce, std::string_view password);
 // SHA-1 of the password with spaces and tabs left out.
 TSha1Digest password_sha1(std::string_view password);
 // SHA-1 of the 4 salt bytes followed by the 20 hash bytes.

@@ -789,17 +789,112 @@ int TTCPBlockingSocket::SecureLayerError() const {
 TTCPBlockingSocket::~TTCPBlockingSocket() = default;
 
 void TTCPBlockingSocket::Connect(const std::string& ip, const std::string& port) {
-    if (!FSocksIP.empty() || !FHTTPTunnelIP.empty()) {
-        // The SOCKS and HTTP-tunnel negotiations are not part of this program; going
-        // around a configured proxy would be wrong, so the connect fails.
+    FProxyRefusal.clear();
+    FHTTPTunnel = false;
+    if (!FSocksIP.empty()) {
+        // The SOCKS negotiation is not part of this program; going around a configured
+        // proxy would be wrong, so the connect fails.
         ResetLastError();
         FLastError = net::wsaEOPNOTSUPP;
         ExceptCheck();
         DoStatus(hrConnect, ip + ":" + port);
         return;
     }
-    ConnectPlain(ip, port);
+    struct ProxyContext {
+        bool& flag;
+        ~ProxyContext() { flag = false; }
+    } context{FConnectingToProxy};
+    if (!FHTTPTunnelIP.empty()) {
+        ConnectTunnel(ip, port);
+    } else {
+        FConnectingToProxy = !FProxyName.empty();
+        ConnectPlain(ip, port);
+    }
+    FConnectingToProxy = false;
     if (FLastError == 0 && OnAfterConnect) OnAfterConnect(*this);
+}
+
+void TTCPBlockingSocket::ConnectTunnel(const std::string& ip, const std::string& port) {
+    const auto bracketed = [](const std::string& host) {
+        return IsIP6(host) ? "[" + host + "]" : host;
+    };
+    FProxyName = bracketed(FHTTPTunnelIP) + ":" + FHTTPTunnelPort;
+    FConnectingToProxy = true;
+    ConnectPlain(FHTTPTunnelIP, FHTTPTunnelPort);
+    if (FLastError != 0) return;
+    const std::string target = bracketed(ip) + ":" + port;
+    std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+    if (!FHTTPTunnelUser.empty()) {
+        request += "Proxy-Authorization: Basic " +
+                   EncodeBase64(FHTTPTunnelUser + ":" + FHTTPTunnelPass) + "\r\n";
+    }
+    SendString(request + "\r\n");
+    if (FLastError == 0) ReadTunnelAnswer();
+    if (FLastError != 0) return;
+    FHTTPTunnel = true;
+    FHTTPTunnelRemoteIP = ip;
+    FHTTPTunnelRemotePort = port;
+}
+
+void TTCPBlockingSocket::ReadTunnelAnswer() {
+    // The answer is a status line and header lines, no body: a few kilobytes at most.
+    constexpr std::size_t kMaxAnswer = 16384;
+    constexpr int kMaxLines = 100;
+    const bool interPacket = InterPacketTimeout();
+    const std::int32_t maxLine = MaxLineLength();
+    SetInterPacketTimeout(false);  // the time bounds the whole answer
+    SetMaxLineLength(static_cast<std::int32_t>(kMaxAnswer));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(FHTTPTunnelTimeout);
+    std::string status;
+    std::size_t size = 0;
+    for (int lines = 0;; ++lines) {
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0) {
+            FLastError = net::wsaETIMEDOUT;
+            ExceptCheck();
+            break;
+        }
+        const std::string line = RecvString(left);
+        if (FLastError != 0) break;
+        size += line.size() + 2;
+        if (lines == 0) {
+            status = line;
+        } else if (line.empty()) {
+            break;
+        }
+        if (size > kMaxAnswer || lines >= kMaxLines) {
+            FLastError = net::wsaENOBUFS;
+            ExceptCheck();
+            break;
+        }
+    }
+    SetInterPacketTimeout(interPacket);
+    SetMaxLineLength(maxLine);
+    if (FLastError != 0) return;
+
+    const std::string shown = Trim(TextAfter(status, " "));
+    if (!StartsWith(UpperCase(status), "HTTP/")) {
+        ProxyRefused("tunnel", "no HTTP answer");
+        return;
+    }
+    const auto code = ParseDecimal(Trim(TextBefore(shown, " ")));
+    if (!code || *code < 200 || *code > 299) {
+        ProxyRefused("tunnel", shown);
+        return;
+    }
+    // The TLS client speaks first in the tunnel: bytes already here are not the server's.
+    if (!FBuffer.empty()) ProxyRefused("tunnel", shown + " followed by unexpected data");
+}
+
+void TTCPBlockingSocket::ProxyRefused(const std::string& what, const std::string& status) {
+    // The proxy's status ("407 Proxy Authentication Required") goes into a text a person
+    // reads: kept short, without control characters.
+    std::string shown = status.substr(0, 120);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    FProxyRefusal = "Proxy refused the " + what + ": " + shown + " (" + FProxyName + ")";
+    FLastError = net::wsaECONNREFUSED;
+    ExceptCheck();
 }
 
 void TTCPBlockingSocket::CloseSocket() {
@@ -872,6 +967,11 @@ void TTCPBlockingSocket::SSLDoConnect() {
 }
 
 std::string TTCPBlockingSocket::GetErrorDescEx() {
+    if (!FProxyRefusal.empty() && FLastError == net::wsaECONNREFUSED) return FProxyRefusal;
+    if (FConnectingToProxy && FLastError != 0) {
+        return "Can't connect to proxy " + FProxyName + " (" +
+               TSocksBlockingSocket::GetErrorDescEx() + ")";
+    }
     if (FSSL->LastError() != 0 && (FLastError == wsaSYSNOTREADY || FLastError == FSSL->LastError()))
         return FSSL->LastErrorDesc();
     return TSocksBlockingSocket::GetErrorDescEx();

@@ -308,8 +308,14 @@ class TSocksBlockingSocket : public TBlockingSocket {
     TSocksType FSocksType = skSocks5;
 };
 
-// The TCP socket of the HTTP client: plain connect (SOCKS and HTTP-tunnel settings are
-// kept but not negotiated), and a secure-transport layer (the platform's TLS client).
+// The TCP socket of the HTTP client: plain connect, or through an HTTP proxy's tunnel
+// (CONNECT) when HTTPTunnelIP is set (SOCKS settings are kept but not negotiated), and a
+// secure-transport layer (the platform's TLS client).
+//
+// Proxies in the error texts: while the socket connects through a proxy (a tunnel, or
+// ProxyName set by the client for its proxy form) a failure reads "Can't connect to proxy
+// <proxy> (<cause>)"; a proxy's refusal reads "Proxy refused the tunnel: 407 Proxy
+// Authentication Required (<proxy>)" with error 10061. <proxy> is "host:port" as set.
 class TTCPBlockingSocket : public TSocksBlockingSocket {
   public:
     TTCPBlockingSocket();
@@ -336,15 +342,28 @@ class TTCPBlockingSocket : public TSocksBlockingSocket {
     void SetHTTPTunnelUser(const std::string& value) { FHTTPTunnelUser = value; }
     std::string HTTPTunnelPass() const { return FHTTPTunnelPass; }
     void SetHTTPTunnelPass(const std::string& value) { FHTTPTunnelPass = value; }
+    // The longest wait for the tunnel's whole answer.
     std::int32_t HTTPTunnelTimeout() const { return FHTTPTunnelTimeout; }
     void SetHTTPTunnelTimeout(std::int32_t ms) { FHTTPTunnelTimeout = ms; }
+    // Whether the open connection is a tunnel the proxy opened.
     bool HTTPTunnel() const { return FHTTPTunnel; }
+
+    // The proxy ("host:port") that the next connect reaches, for the error texts; the
+    // tunnel's settings give it for a tunnel.
+    const std::string& ProxyName() const { return FProxyName; }
+    void SetProxyName(const std::string& value) { FProxyName = value; }
+    // Ends the current operation with the proxy's refusal of `what` ("tunnel", "request"):
+    // error 10061 and "Proxy refused the <what>: <status> (<proxy>)".
+    void ProxyRefused(const std::string& what, const std::string& status);
 
   protected:
     std::string GetErrorDescEx() override;
 
   private:
     int SecureLayerError() const;
+    void ConnectTunnel(const std::string& ip, const std::string& port);
+    // Reads the proxy's answer to CONNECT, within the tunnel's time and size bounds.
+    void ReadTunnelAnswer();
 
     std::unique_ptr<TSecureLayer> FSSL;
     std::string FHTTPTunnelIP;
@@ -356,6 +375,9 @@ class TTCPBlockingSocket : public TSocksBlockingSocket {
     std::string FHTTPTunnelPass;
     std::int32_t FHTTPTunnelTimeout = 30000;
     bool FClosing = false;
+    std::string FProxyName;
+    bool FConnectingToProxy = false;
+    std::string FProxyRefusal;
 };
 
 }  // namespace download

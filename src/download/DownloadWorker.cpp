@@ -1,5 +1,6 @@
 #include "download/DownloadWorker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -13,28 +14,6 @@ namespace download {
 namespace {
 
 constexpr const char* kPartSuffix = ".part";
-constexpr std::int64_t kMillisecondsPerDay = 86400000;
-
-// The current moment as a date-time value: days since 1899-12-30.
-double Now() {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return 25569.0 + static_cast<double>(ms) / static_cast<double>(kMillisecondsPerDay);
-}
-
-struct TimeOfDay {
-    std::uint16_t hour = 0, min = 0, sec = 0, msec = 0;
-};
-
-// The time-of-day part of a date-time span (whole days are ignored).
-TimeOfDay DecodeTime(double span) {
-    const double fraction = span - std::floor(span);
-    const auto ms =
-        std::llround(fraction * static_cast<double>(kMillisecondsPerDay)) % kMillisecondsPerDay;
-    return {static_cast<std::uint16_t>(ms / 3600000), static_cast<std::uint16_t>(ms / 60000 % 60),
-            static_cast<std::uint16_t>(ms / 1000 % 60), static_cast<std::uint16_t>(ms % 1000)};
-}
-
 bool EndsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() &&
            s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -52,9 +31,17 @@ std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded,
                               double averageSpeed) {
     const double seconds =
         std::trunc(static_cast<double>(toDownload - downloaded) / 1024.0 / averageSpeed);
-    // Beyond 64 bits (a vanishing speed) the low 16 bits mean nothing; keep the largest value.
-    if (!(std::fabs(seconds) < 9.2e18)) return std::numeric_limits<std::uint16_t>::max();
-    return static_cast<std::uint16_t>(static_cast<std::int64_t>(seconds));
+    if (!(seconds > 0)) return 0;
+    return static_cast<std::uint16_t>(std::min(seconds, 65535.0));
+}
+
+TElapsed ElapsedOf(std::chrono::milliseconds span) {
+    const std::int64_t ms = std::max<std::int64_t>(span.count(), 0);
+    const std::int64_t seconds = ms / 1000;
+    constexpr std::int64_t kMax = std::numeric_limits<std::uint16_t>::max();
+    return {static_cast<std::uint16_t>(std::min(seconds / 3600, kMax)),
+            static_cast<std::uint16_t>(seconds / 60 % 60),
+            static_cast<std::uint16_t>(std::min(seconds, kMax)), static_cast<double>(ms) / 1000.0};
 }
 
 bool IsPlainFileName(const std::string& name) {
@@ -181,11 +168,16 @@ void TDownloadWorker::HandleSocketMonitor(TBlockingSocket& Sender, bool Writing,
     fBytesDownloaded += Len;
     if (fDocument != nullptr && fDocument->Size() > 0) FlushDocument();
 
-    const TimeOfDay elapsed = DecodeTime(Now() - fStartTime);
-    const auto t = static_cast<std::uint16_t>(elapsed.hour * 3600 + elapsed.min * 60 + elapsed.sec);
-    const double seconds = t + elapsed.msec / 1000.0;
-    if (seconds > 0) fAverageSpeed = static_cast<double>(fBytesDownloaded) / 1024.0 / seconds;
-    std::uint16_t sec = t;
+    // Measured on the monotonic clock: midnight or a change of the system's clock during
+    // the transfer does not disturb the speed and the estimate. Before the first body block
+    // nothing is timed yet.
+    const TElapsed elapsed =
+        ElapsedOf(fStartTime ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - *fStartTime)
+                             : std::chrono::milliseconds(0));
+    if (elapsed.Seconds > 0)
+        fAverageSpeed = static_cast<double>(fBytesDownloaded) / 1024.0 / elapsed.Seconds;
+    std::uint16_t sec = elapsed.Sec;
     if (fAverageSpeed > 0) sec = EstimateSeconds(fBytesToDownload, fBytesDownloaded, fAverageSpeed);
 
     // A close re-entered while the socket is already closing only ends its drain.
@@ -193,7 +185,7 @@ void TDownloadWorker::HandleSocketMonitor(TBlockingSocket& Sender, bool Writing,
 
     if (fOnHookMonitor)
         fOnHookMonitor(Sender, SaturateToInt32(fBytesToDownload), SaturateToInt32(fBytesDownloaded),
-                       fAverageSpeed, elapsed.hour, elapsed.min, sec);
+                       fAverageSpeed, elapsed.Hour, elapsed.Min, sec);
     if (fProcessMessages) fProcessMessages();
 }
 
@@ -259,8 +251,8 @@ void TDownloadWorker::HandleSocketStatus(TBlockingSocket& Sender, TSocketHookRea
                 // The body is flowing, so the answer's header is complete: decide now where
                 // its bytes go (a restart from zero resets the resumed count).
                 BodyAccepted();
-                if (fDownloadStatus == stNone || fStartTime == 0) {
-                    fStartTime = Now();
+                if (fDownloadStatus == stNone || !fStartTime) {
+                    fStartTime = std::chrono::steady_clock::now();
                     fAverageSpeed = 0;
                 }
                 fDownloadStatus = stDownload;

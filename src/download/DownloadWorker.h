@@ -5,6 +5,7 @@
 // progress, carries out stop and pause requests and pumps the application's messages.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,9 +65,19 @@ using TProcessMessages = std::function<void()>;
 // A 64-bit count as a 32-bit event parameter: values outside the range saturate.
 std::int32_t SaturateToInt32(std::int64_t value);
 // The remaining-time estimate of the monitor event: (toDownload - downloaded) / 1024 /
-// averageSpeed seconds, truncated toward zero and kept as a 16-bit value (it wraps).
+// averageSpeed seconds, truncated toward zero and held in 16 bits: from 0 to 65535.
 std::uint16_t EstimateSeconds(std::int64_t toDownload, std::int64_t downloaded,
                               double averageSpeed);
+// The time since timing began, for the monitor event: whole hours (every day counted),
+// minutes of the hour, whole seconds, the 16-bit values held at 65535; and the exact
+// seconds, for the speed.
+struct TElapsed {
+    std::uint16_t Hour = 0;
+    std::uint16_t Min = 0;
+    std::uint16_t Sec = 0;
+    double Seconds = 0;
+};
+TElapsed ElapsedOf(std::chrono::milliseconds span);
 // A name that can only denote a file inside the destination folder: not empty, no path
 // separator or drive colon, not "." or "..", no control character; dots inside a name
 // ("app..zip") are part of it.
@@ -149,7 +160,8 @@ class TDownloadWorker {
     void NotifyStatus(TBlockingSocket& Sender, TSocketHookReason Reason);
 
     std::int64_t fBytesToDownload = 0;
-    double fStartTime = 0;  // days, as a date-time value; 0 = timing not begun
+    // When the first body block arrived, on the monotonic clock; empty = timing not begun.
+    std::optional<std::chrono::steady_clock::time_point> fStartTime;
     double fAverageSpeed = 0;
     std::int32_t fSizeRecvBuffer = 0;
     std::string fDownloadDest;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "download/NetUtil.h"
+#include "download/ProxyChoice.h"
 #include "platform/exception.h"
 
 namespace download {
@@ -160,10 +161,11 @@ THTTPDownloadWorker::~THTTPDownloadWorker() {
 }
 
 void THTTPDownloadWorker::ApplyProxy() {
-    fHTTPClient->SetProxyHost(fProxy.ProxyHost);
-    if (!fProxy.ProxyPort.empty()) fHTTPClient->SetProxyPort(fProxy.ProxyPort);
-    fHTTPClient->SetProxyUser(fProxy.ProxyUser);
-    fHTTPClient->SetProxyPass(fProxy.ProxyPass);
+    const auto proxy = ChooseProxy(fDownloadUrl, fProxy);
+    fHTTPClient->SetProxyHost(proxy ? proxy->Host : "");
+    fHTTPClient->SetProxyPort(proxy ? proxy->Port : kDefaultProxyPort);
+    fHTTPClient->SetProxyUser(proxy ? proxy->User : "");
+    fHTTPClient->SetProxyPass(proxy ? proxy->Pass : "");
 }
 
 std::string THTTPDownloadWorker::ProbeFileName() {

@@ -46,6 +46,7 @@ class THTTPDownloadWorker : public TDownloadWorker {
     // server's "filename=" answer to a short probe request.
     std::string WorkingFileName();
     std::string ProbeFileName();
+    // The proxy for the URL about to be fetched (decided again for every redirect).
     void ApplyProxy();
     bool FollowRedirect();
 

@@ -78,6 +78,7 @@ bool THTTPClient::ConnectAfresh(bool useTls) {
     }
     FAliveHost = FTargetHost;
     FAlivePort = FTargetPort;
+    FAliveProxy = FSock->ProxyName();
     return true;
 }
 
@@ -109,6 +110,11 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
         FSock->SetHTTPTunnelPass("");
     }
     const bool proxyForm = !FProxyHost.empty() && !https;
+    const bool viaProxy = !FProxyHost.empty();
+    // The proxy in the socket's error texts, as "host:port".
+    FSock->SetProxyName(viaProxy ? (IsIP6(FProxyHost) ? "[" + FProxyHost + "]" : FProxyHost) + ":" +
+                                       FProxyPort
+                                 : std::string());
     const bool sendBody = FDocument.Size() > 0;
     const std::string host = IsIP6(u.Host) ? "[" + u.Host + "]" : u.Host;
 
@@ -164,7 +170,8 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
     if (FSock->Socket() == platform::net::kInvalidSocket) {
         opened = ConnectAfresh(https);
     } else if (FAliveHost == FTargetHost && FAlivePort == FTargetPort &&
-               FSock->SSL().Connection() == https && !FSock->CanRead(0)) {
+               FAliveProxy == FSock->ProxyName() && FSock->SSL().Connection() == https &&
+               !FSock->CanRead(0)) {
         opened = true;  // the previous request left this connection open and idle
     } else {
         opened = ConnectAfresh(https);
@@ -276,6 +283,12 @@ bool THTTPClient::HTTPMethod(const std::string& method, const std::string& url) 
             return false;
         }
     }
+
+    // The proxy's own refusal (407; and 401, which some proxies send for wrong
+    // credentials, when only the proxy was given any) ends the request with its text.
+    if (proxyForm && !failed() &&
+        (FResultCode == 407 || (FResultCode == 401 && !FProxyUser.empty() && user.empty())))
+        FSock->ProxyRefused("request", std::to_string(FResultCode) + " " + FResultString);
 
     if (failed()) {
         FSock->CloseSocket();

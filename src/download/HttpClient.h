@@ -147,6 +147,7 @@ class THTTPClient : public TNetClient {
     TTransferEncoding FTransferEncoding = teUnknown;
     std::string FAliveHost;
     std::string FAlivePort;
+    std::string FAliveProxy;  // the proxy the open connection goes through, if any
     std::vector<std::string> FHeaders;
     platform::MemoryStream FDocument;
     std::string FMimeType = "text/html";

@@ -272,7 +272,6 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::optional<std::string> DecodeBase64(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
     const auto value = [](char c) -> int {
         if (c >= 'A' && c <= 'Z') return c - 'A';
         if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -281,21 +280,25 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
         if (c == '/') return 63;
         return -1;
     };
+    if (text.size() % 4 != 0) return std::nullopt;
     std::string bytes;
     bytes.reserve(text.size() / 4 * 3);
     for (std::size_t i = 0; i < text.size(); i += 4) {
         const bool last = i + 4 == text.size();
-        const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=')
-                                 : 0;
-        std::uint32_t v = 0;
-        for (int k = 0; k < 4; ++k) {
-            const int d = k >= 4 - padding ? 0 : value(text[i + static_cast<std::size_t>(k)]);
-            if (d < 0) return std::nullopt;
-            v = v << 6 | static_cast<std::uint32_t>(d);
+        // "=" only at the end of the last group: "xx==" or "xxx=".
+        const std::size_t padding = !last ? 0 : text[i + 3] != '=' ? 0 : text[i + 2] != '=' ? 1 : 2;
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const int v = k < 4 - padding ? value(text[i + k]) : 0;
+            if (v < 0) return std::nullopt;
+            group = group << 6 | static_cast<std::uint32_t>(v);
         }
-        bytes += static_cast<char>(v >> 16 & 0xFF);
-        if (padding < 2) bytes += static_cast<char>(v >> 8 & 0xFF);
-        if (padding < 1) bytes += static_cast<char>(v & 0xFF);
+        // The bits below the last byte must be zero, so each byte string has one text.
+        if ((padding == 1 && (group & 0xFF) != 0) || (padding == 2 && (group & 0xFFFF) != 0))
+            return std::nullopt;
+        bytes += static_cast<char>(group >> 16 & 0xFF);
+        if (padding < 2) bytes += static_cast<char>(group >> 8 & 0xFF);
+        if (padding < 1) bytes += static_cast<char>(group & 0xFF);
     }
     return bytes;
 }

@@ -12,10 +12,12 @@ class DynamicLibrary {
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    // The system's search for the name.
+    // A library of the system, by name. On Windows only the system folder is searched:
+    // the program's own folder, where packages land, never supplies one.
     bool Load(const std::string& name);
-    // A library shipped with the program (the TLS libraries): on Windows the program's
-    // own folder is tried first, then the system's search; elsewhere as Load.
+    // A library shipped with the program (the TLS libraries): on Windows by its full path
+    // in the program's own folder first, then found along the system's search path and
+    // loaded by that path; elsewhere as Load.
     bool LoadShipped(const std::string& name);
     void Unload();
     bool Loaded() const { return handle_ != nullptr; }
@@ -25,6 +27,10 @@ class DynamicLibrary {
   private:
     void* handle_ = nullptr;
 };
+
+// From here on the process loads libraries by name from the system folder only (on
+// Windows; elsewhere nothing changes). Called first thing at start-up.
+void RestrictLibrarySearch();
 
 // The file names of the TLS libraries on this platform.
 const char* SslLibraryName();     // libssl

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@ struct Version {
     std::string link;
     std::string md5;
     std::string nome;
+    std::optional<std::string> assinatura;  // the column is left out when not given
 };
 
 inline std::string SqlText(const std::string& text) {
@@ -38,12 +41,13 @@ inline std::string SqlText(const std::string& text) {
 
 inline std::string InsertVersion(const Version& v) {
     return "INSERT INTO atualizacaodb.versao (id, id_sistema, codigo_cliente, v_major, v_minor, "
-           "v_release, v_build, link_sistema, md5_arquivo, nome_versao) VALUES (" +
-           std::to_string(v.id) + ", " + std::to_string(v.sistema) + ", " +
-           std::to_string(v.cliente) + ", " + std::to_string(v.major) + ", " +
-           std::to_string(v.minor) + ", " + std::to_string(v.release) + ", " +
-           std::to_string(v.build) + ", " + SqlText(v.link) + ", " + SqlText(v.md5) + ", " +
-           SqlText(v.nome) + ");\n";
+           "v_release, v_build, link_sistema, md5_arquivo, nome_versao" +
+           std::string(v.assinatura ? ", assinatura" : "") + ") VALUES (" + std::to_string(v.id) +
+           ", " + std::to_string(v.sistema) + ", " + std::to_string(v.cliente) + ", " +
+           std::to_string(v.major) + ", " + std::to_string(v.minor) + ", " +
+           std::to_string(v.release) + ", " + std::to_string(v.build) + ", " + SqlText(v.link) +
+           ", " + SqlText(v.md5) + ", " + SqlText(v.nome) +
+           (v.assinatura ? ", " + SqlText(*v.assinatura) : "") + ");\n";
 }
 
 // The bytes of a text as the server's HEX() shows them.
@@ -63,12 +67,38 @@ inline std::string Md5Sum(const std::string& path) {
     return r.out.substr(0, 32);
 }
 
+// What a publisher signs for a package, written out here as the publisher's own tools
+// would, so the agent's code is not what the tests check it against.
+inline std::string PackageMessage(int sistema, int cliente, const std::string& versao,
+                                  const std::string& nome, const std::string& packagePath) {
+    const std::string sha256 =
+        testsupport::Run({.argv = {"sha256sum", packagePath}}).out.substr(0, 64);
+    return "travik-package-v1\nid_sistema=" + std::to_string(sistema) +
+           "\ncodigo_cliente=" + std::to_string(cliente) + "\nversao=" + versao +
+           "\nnome_versao=" + nome + "\nsha256=" + sha256 + "\n";
+}
+
+// The publisher's signature of `message` with the openssl command: Base64 of the DER
+// ECDSA signature. `key` is a private key of tests/agent/signing.
+inline std::string OpensslSign(const std::string& key, const std::string& message) {
+    const testsupport::TempDir dir("travik-sign");
+    testsupport::WriteFile(dir / "message", message);
+    const auto r = testsupport::Run(
+        {.argv = {"sh", "-c", "openssl dgst -sha256 -sign \"$0\" \"$1\" | base64 -w0",
+                  std::string(TRAVIK_SOURCE_DIR) + "/tests/agent/signing/" + key,
+                  dir / "message"}});
+    if (r.exitStatus != 0 || r.out.empty()) throw std::runtime_error("openssl: " + r.err);
+    return r.out;
+}
+
 // A folder holding a copy of the agent, as an installation has it; the packages and
 // Atualizacao_retaguarda/versao.ini go here.
 class AgentFolder {
   public:
-    explicit AgentFolder(bool withIniFolder = true) : dir_("travik-agent") {
-        std::filesystem::copy_file(testsupport::AgentBinary(), dir_ / "TravikVersoes");
+    explicit AgentFolder(bool withIniFolder = true,
+                         const std::string& binary = testsupport::AgentBinary())
+        : dir_("travik-agent") {
+        std::filesystem::copy_file(binary, dir_ / "TravikVersoes");
         if (withIniFolder) std::filesystem::create_directory(dir_ / "Atualizacao_retaguarda");
     }
     const std::string& path() const { return dir_.path(); }

@@ -108,21 +108,72 @@ TEST(ValidatePublishedVersion, OnlyDigitsReachTheIniFile) {
               "Versão inválida em vl_versao: \"1?2\". A versão publicada deve ser um número.");
 }
 
+void ValidatePackageName(const std::string& nomeVersao) {
+    agent::ValidatePackageName(nomeVersao, "Agente.exe");
+}
+
 TEST(ValidatePackageName, AcceptsPlainFileNames) {
-    for (const std::string good : {"pacote.zip", "Setup 2.1.exe", "a", "...", "..zip", "versão.7z"})
-        EXPECT_NO_THROW(agent::ValidatePackageName(good)) << good;
+    for (const std::string good :
+         {"pacote.zip", "Setup 2.1.exe", "a", "..zip", "versão.7z", "console.zip", "com10.zip",
+          "nul_1.zip", "TravikVersoes 2.zip", "libssl.zip", "secur32.dll.zip", "Agente 2.exe"})
+        EXPECT_NO_THROW(ValidatePackageName(good)) << good;
 }
 
 TEST(ValidatePackageName, RejectsPathsAndControlCharactersNamingTheColumn) {
     using namespace std::string_literals;
     for (const std::string& bad : {""s, "."s, ".."s, "../x.zip"s, "..\\x.zip"s, "sub/x.zip"s,
                                    "/etc/x"s, "C:x.zip"s, "x\n.zip"s, "x\t"s, "x\0y"s, "x\x7f"s}) {
-        const std::string message = MessageOf(agent::ValidatePackageName, bad);
+        const std::string message = MessageOf(ValidatePackageName, bad);
         EXPECT_NE(message.find("nome_versao"), std::string::npos) << message;
     }
-    EXPECT_EQ(MessageOf(agent::ValidatePackageName, "../../etc/passwd"),
+    EXPECT_EQ(MessageOf(ValidatePackageName, "../../etc/passwd"),
               "Nome de arquivo inválido em nome_versao: \"../../etc/passwd\". O pacote deve ter "
               "um nome de arquivo simples, sem pasta.");
+}
+
+// A package under the name of a file that the agent loads or runs would replace it or be
+// loaded at the next start; device names and a final dot or blank are not stored as given.
+// The same on every platform, whatever the case.
+TEST(ValidatePackageName, RefusesNamesTheAgentLoadsOrWindowsChangesLikeAPath) {
+    for (const std::string bad : {"TravikVersoes",
+                                  "travikversoes.EXE",
+                                  "TravikVersoes.exe.manifest",
+                                  "Agente",
+                                  "AGENTE.EXE",
+                                  "agente.exe.manifest",
+                                  "libssl-3-x64.dll",
+                                  "LIBCRYPTO-3-X64.DLL",
+                                  "libssl.so.3",
+                                  "libcrypto.so.3",
+                                  "Secur32.dll",
+                                  "ws2_32.dll",
+                                  "wship6.dll",
+                                  "rpcrt4.dll",
+                                  "crypt32.dll",
+                                  "bcrypt.dll",
+                                  "winhttp.dll",
+                                  "advapi32.dll",
+                                  "version.dll",
+                                  "comctl32.dll",
+                                  "user32.dll",
+                                  "CON",
+                                  "con.zip",
+                                  "Nul.tar.gz",
+                                  "prn",
+                                  "aux.7z",
+                                  "COM1.zip",
+                                  "com9",
+                                  "LPT1",
+                                  "lpt9.exe",
+                                  "com1 .zip",
+                                  "pacote.zip.",
+                                  "pacote.zip ",
+                                  "..."}) {
+        const std::string message = MessageOf(ValidatePackageName, bad);
+        EXPECT_EQ(message, "Nome de arquivo inválido em nome_versao: \"" + bad +
+                               "\". O pacote deve ter um nome de arquivo simples, sem pasta.")
+            << bad;
+    }
 }
 
 TEST(ValidatePackageLink, RefusesControlCharactersNamingTheColumn) {

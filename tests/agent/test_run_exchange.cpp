@@ -237,6 +237,32 @@ TEST_F(Exchange, OnlyTheGeneralVersionWithTheHighestIdAndTheClientVersionWithThe
               agenttest::IniText("2000600000000", agent / "d.zip"));
 }
 
+TEST_F(Exchange, AWholeRunWithAnEd25519AccountOnMariaDb) {
+    // The agent's account made with MariaDB's ed25519 method: the server asks the agent to
+    // sign its nonce.
+    const std::string rows = agenttest::InsertVersion(
+        {1, 20, 0, 2, 5, 0, 0, web_->url("/c.zip"), agenttest::Md5Sum(*www_ / "c.zip"), "c.zip"});
+    testsupport::MariaDbServer ed({.initSql = agenttest::UpdateDatabaseSql(rows) +
+                                              "INSTALL SONAME 'auth_ed25519';\n"
+                                              "ALTER USER 'atualizacaodb'@'%' IDENTIFIED VIA "
+                                              "ed25519 USING PASSWORD('58rtm36@');\n"
+                                              "ALTER USER 'atualizacaodb'@'localhost' IDENTIFIED "
+                                              "VIA ed25519 USING PASSWORD('58rtm36@');\n"});
+    EXPECT_EQ(agenttest::QueryRows(ed.port(),
+                                   "SELECT DISTINCT plugin FROM mysql.user WHERE "
+                                   "user = 'atualizacaodb'"),
+              std::vector<agenttest::Row>{{"ed25519"}});
+    AgentFolder agent;
+    const auto r = agent.Run({"2000000000000", "2.0", "20", "77", agent / "p"}, ed.port());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, agenttest::kAlertLine);
+    EXPECT_EQ(testsupport::ReadFile(agent / "c.zip"), "package c.zip");
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("2000500000000", agent / "c.zip"));
+    EXPECT_EQ(agenttest::QueryRows(ed.port(), "SELECT versao FROM atualizacaodb.controle_versao"),
+              std::vector<agenttest::Row>{{"2.0"}});
+}
+
 TEST_F(Exchange, ClientCodeZeroTakesTwoGeneralVersions) {
     AgentFolder agent;
     const std::size_t mark = Mark();

@@ -27,15 +27,7 @@ const std::vector<std::string> kArgs = {"2000100000015", "2.1.0.15", "10", "100"
 
 // An update database with no newer version.
 std::string Answer(const std::string& statement) {
-    if (statement.rfind("SHOW INDEX", 0) == 0) return testsupport::mysql::IndexResult({});
-    if (statement.rfind("SELECT", 0) == 0)
-        return testsupport::mysql::ResultSet({{"id"},
-                                              {"link_sistema"},
-                                              {"md5_arquivo"},
-                                              {"nome_versao"},
-                                              {"vl_versao", 253, 40, 0, ""}},
-                                             {});
-    return Packet(1, Ok());
+    return testsupport::mysql::NoNewerVersion(statement);
 }
 
 // What a server with no free connection sends instead of its greeting.
@@ -60,6 +52,57 @@ TEST(ScriptedDatabase, StatementsEndWithCrLfOnTheWire) {
     EXPECT_EQ(statements[1], select + "0  ORDER BY id DESC \r\n");
     EXPECT_EQ(statements[2], "SHOW INDEX FROM `versao`");
     EXPECT_EQ(statements[3], select + "100 ORDER BY id ASC \r\n");
+}
+
+TEST(ScriptedDatabase, WholeRunsWithTheLoginsOfMySqlServersOfToday) {
+    // The server checks the agent's answers: by the cache (fast path), or the password
+    // encrypted under the server's RSA key (full authentication, sha256_password).
+    testsupport::TestKeys keys;
+    struct Case {
+        const char* greeting;
+        const char* account;
+        bool cached;
+        std::vector<std::string> steps;
+    };
+    const std::vector<Case> cases = {
+        {"caching_sha2_password",
+         "caching_sha2_password",
+         true,
+         {"login caching_sha2_password", "scramble", "fast", "ok"}},
+        {"caching_sha2_password",
+         "caching_sha2_password",
+         false,
+         {"login caching_sha2_password", "full", "public key", "rsa", "ok"}},
+        {"mysql_native_password",
+         "caching_sha2_password",
+         false,
+         {"login mysql_native_password", "switch caching_sha2_password", "full", "public key",
+          "rsa", "ok"}},
+        {"caching_sha2_password",
+         "sha256_password",
+         false,
+         {"login caching_sha2_password", "switch sha256_password", "public key", "rsa", "ok"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.steps.back() + " " + c.account + (c.cached ? " cached" : ""));
+        ScriptedMysql db(
+            {.version = "8.4.3",
+             .auth = ScriptedMysql::Options::Authentication{.password = "58rtm36@",
+                                                            .greetingMethod = c.greeting,
+                                                            .accountMethod = c.account,
+                                                            .cached = c.cached,
+                                                            .rsaPrivateKey = keys / "rsa.pem",
+                                                            .rsaPublicKey = keys / "rsa-spki.pem"}},
+            Answer);
+        AgentFolder agent;
+        const auto r = agent.Run(kArgs, db.port());
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(db.AuthSteps(), std::vector<std::vector<std::string>>{c.steps});
+        const auto statements = db.Statements();
+        ASSERT_EQ(statements.size(), 5u);
+        EXPECT_EQ(statements[0].rfind("REPLACE INTO controle_versao (", 0), 0u);
+    }
 }
 
 TEST(ScriptedDatabase, AServerThatStopsAnsweringEndsTheRunWithTheLostConnection) {

@@ -38,7 +38,10 @@ testsupport::MariaDbServer& Server() {
             "GRANT SELECT ON travik_test.* TO 'reader'@'%';\n"
             "SET old_passwords = 1;\n"
             "CREATE USER 'olduser'@'%' IDENTIFIED BY 'oldpw';\n"
-            "SET old_passwords = 0;\n",
+            "SET old_passwords = 0;\n"
+            "INSTALL SONAME 'auth_ed25519';\n"
+            "CREATE USER 'edwards'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('ed-senha-25519');\n"
+            "GRANT SELECT ON travik_test.* TO 'edwards'@'%';\n",
     });
     return server;
 }
@@ -74,15 +77,17 @@ TEST(ClientLogin, NativePasswordWithAndWithoutDatabase) {
     EXPECT_NE(plain->ServerVersion().find("MariaDB"), std::string::npos);
     EXPECT_GT(plain->ThreadId(), 0u);
     EXPECT_EQ(plain->LastErrorNo(), 0u);
-    // Our flags, compression agreed, the component's multi-statement flags; no database.
-    EXPECT_EQ(plain->ClientFlag(), kDefaultClientFlag | CLIENT_COMPRESS | 0x30000u);
+    // Our flags, compression agreed, the component's multi-statement flags, pluggable
+    // authentication (MariaDB announces it); no database.
+    EXPECT_EQ(plain->ClientFlag(),
+              kDefaultClientFlag | CLIENT_COMPRESS | 0x30000u | CLIENT_PLUGIN_AUTH);
     EXPECT_EQ(Scalar(*plain, "SELECT DATABASE()"), std::nullopt);
     EXPECT_EQ(Scalar(*plain, "SELECT CURRENT_USER()"), "admin@%");
 
     auto withDb = Connect({.db = "travik_test"});
     ASSERT_TRUE(withDb);
-    EXPECT_EQ(withDb->ClientFlag(),
-              kDefaultClientFlag | CLIENT_CONNECT_WITH_DB | CLIENT_COMPRESS | 0x30000u);
+    EXPECT_EQ(withDb->ClientFlag(), kDefaultClientFlag | CLIENT_CONNECT_WITH_DB | CLIENT_COMPRESS |
+                                        0x30000u | CLIENT_PLUGIN_AUTH);
     EXPECT_EQ(withDb->Db(), "travik_test");
     EXPECT_EQ(Scalar(*withDb, "SELECT DATABASE()"), "travik_test");
     // The database went with the login packet: no COM_INIT_DB.
@@ -113,6 +118,24 @@ TEST(ClientLogin, AccountWithAPreFourOnePassword) {
     EXPECT_FALSE(wrong.connect("127.0.0.1", "olduser", "another-secret", "", Server().port(), "",
                                true, kComponentFlags));
     EXPECT_EQ(wrong.LastErrorNo(), 1045u);
+}
+
+TEST(ClientLogin, MariaDbEd25519Account) {
+    // The server asks for client_ed25519 with its nonce; the signature is checked there.
+    auto client = Connect({.user = "edwards", .password = "ed-senha-25519", .db = "travik_test"});
+    ASSERT_TRUE(client);
+    EXPECT_EQ(Scalar(*client, "SELECT CONCAT(CURRENT_USER(), ' ', DATABASE())"),
+              "edwards@% travik_test");
+    TMysqlClient wrong;
+    EXPECT_FALSE(wrong.connect("127.0.0.1", "edwards", "ed-senha-25518", "", Server().port(), "",
+                               true, kComponentFlags));
+    EXPECT_EQ(wrong.LastErrorNo(), 1045u);
+    EXPECT_FALSE(wrong.Connected());
+    // A change of user to the account goes the same way.
+    auto admin = Connect();
+    ASSERT_TRUE(admin);
+    ASSERT_TRUE(admin->change_user("edwards", "ed-senha-25519", "")) << admin->LastError();
+    EXPECT_EQ(Scalar(*admin, "SELECT CURRENT_USER()"), "edwards@%");
 }
 
 TEST(ClientLogin, SelectDbSendsInitDbAndStoresTheName) {
@@ -508,7 +531,7 @@ TEST(ClientSettings, ChangingAConnectionSettingClosesTheConnection) {
     int reconnects = 0;
     client->SetOnReconnect([&] { ++reconnects; });
     client->SetPortNumber(client->Port());  // unchanged: nothing happens
-    client->SetSSLKey("client.key");  // TLS is off: only stored
+    client->SetSSLKey("client.key");        // TLS is off: only stored
     EXPECT_TRUE(client->Connected());
     const std::uint32_t first = client->ThreadId();
     client->SetCompress(false);

@@ -15,6 +15,8 @@ TEST(ClientErrors, TextsAsTheyStand) {
     EXPECT_EQ(ClientErrorText(CR_NET_PACKET_TOO_LARGE),
               "Got packet bigger than 'max_allowed_packet'");
     EXPECT_EQ(ClientErrorText(2068), "LOAD DATA LOCAL INFILE request refused");
+    EXPECT_EQ(ClientErrorMessage(CR_AUTH_PLUGIN_CANNOT_LOAD, "dialog"),
+              "Authentication plugin 'dialog' cannot be loaded");
     EXPECT_EQ(ClientErrorText(1999), "");
     EXPECT_EQ(ClientErrorText(2021), "");
     for (unsigned n = 2000; n <= 2020; ++n) EXPECT_FALSE(ClientErrorText(n).empty()) << n;

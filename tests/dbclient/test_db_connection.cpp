@@ -247,6 +247,46 @@ TEST(DbConnection, UnreachableHost) {
     EXPECT_FALSE(q.Active());
 }
 
+TEST(DbConnection, LargestPacketIsCountedIn64BitsAndKeptToWhatTheLoginCarries) {
+    auto c = dbtest::AgentConnection();
+    c->SetMaxAllowedPackedSize(4095);
+    c->SetConnected(true);
+    EXPECT_EQ(c->Handle()->DBOptions().MaxAllowedPacketSize, 4095u << 20);
+    c->Execute("SELECT 1");
+    c->SetConnected(false);
+    // 4096 MiB once wrapped to 0 bytes, and every write then failed.
+    for (const std::uint32_t mib : {4096u, 0u}) {
+        c->SetMaxAllowedPackedSize(mib);
+        try {
+            c->SetConnected(true);
+            ADD_FAILURE() << mib;
+        } catch (const EDbError& e) {
+            EXPECT_NE(
+                std::string(e.what()).find("Invalid MaxAllowedPackedSize " + std::to_string(mib) +
+                                           ": the largest packet must be from 1 to 4095 MiB"),
+                std::string::npos)
+                << e.what();
+        }
+        EXPECT_FALSE(c->Connected());
+    }
+}
+
+TEST(DbConnection, AnIPv6HostIsReachedOverIPv6) {
+    testsupport::MariaDbServer server({.extraArgs = {"--bind-address=127.0.0.1,::1"}});
+    TDbConnection c;
+    c.SetHost("::1");
+    c.SetPortNumber(static_cast<std::uint32_t>(server.port()));
+    c.SetUserName(testsupport::MariaDbServer::kAdminUser);
+    c.SetUserPassword(testsupport::MariaDbServer::kAdminPassword);
+    c.SetConnected(true);
+    ASSERT_TRUE(c.Connected());
+    const long thread = dbtest::ThreadIdOf(c);
+    std::string from;
+    for (const auto& e : server.LoggedEntries())
+        if (e.connection == thread && e.command == "Connect") from = e.argument;
+    EXPECT_EQ(from.rfind("admin@::1 ", 0), 0u) << from;
+}
+
 TEST(DbConnection, EmptyHostIsLocalhost) {
     auto c = dbtest::AgentConnection();
     c->SetHost("");

@@ -11,8 +11,11 @@
 #include "dbclient/ClientErrors.h"
 #include "dbclient/MysqlClient.h"
 #include "dbclient/Scramble.h"
+#include "testsupport/MysqlMessages.h"
+#include "testsupport/ScriptedMysql.h"
 #include "testsupport/ScriptedServer.h"
 #include "testsupport/testsupport.h"
+#include "tls/OpenSsl.h"
 
 using namespace dbclient;
 using testsupport::ScriptedConnection;
@@ -285,25 +288,76 @@ TEST(Handshake, ErrorPacketsAtLogin) {
 }
 
 TEST(Handshake, UnexpectedAuthenticationAnswersFail) {
-    // A request for an authentication method this client does not have, or anything
-    // else that is not an OK packet, must not pass for a login.
-    const std::vector<std::string> answers = {
-        std::string("\xFE") + "client_ed25519" + '\0' + "0123456789abcdefghij" + '\0',
-        std::string("\x01") + "more data",
+    // A method this client does not have ends the login with 2059; data that does not
+    // fit the method (a short nonce, more data for a one-round method) with 2012. Nothing
+    // that is not an OK packet passes for a login, and the connection is closed.
+    struct Case {
+        std::string answer;
+        unsigned errnum;
+        std::string text;
     };
-    for (const auto& answer : answers) {
-        ScriptedServer server([&](ScriptedConnection& c, int) {
-            c.Send(Packet(0, Greeting("5.5.5-10.11.6-MariaDB", 0xA20D, true)));
-            ReadPacket(c);
-            c.Send(Packet(2, answer));
-            c.RecvAll(std::chrono::seconds(2));
+    const std::vector<Case> cases = {
+        {std::string("\xFE") + "auth_gssapi_client" + '\0' + "0123456789abcdefghij" + '\0', 2059,
+         "Authentication plugin 'auth_gssapi_client' cannot be loaded"},
+        {std::string("\xFE") + "client_ed25519" + '\0' + "0123456789abcdefghij" + '\0', 2012,
+         "Error in server handshake"},
+        {std::string("\x01") + "more data", 2012, "Error in server handshake"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ScriptedServer server([&](ScriptedConnection& conn, int) {
+            conn.Send(Packet(0, Greeting("5.5.5-10.11.6-MariaDB", 0xA20D, true)));
+            ReadPacket(conn);
+            conn.Send(Packet(2, c.answer));
+            conn.RecvAll(std::chrono::seconds(2));
         });
         auto client = NewClient();
         EXPECT_FALSE(Connect(*client, server.port(), "u", "p"));
-        EXPECT_EQ(client->LastErrorNo(), 2012u);
-        EXPECT_EQ(client->LastError(), "Error in server handshake");
+        EXPECT_EQ(client->LastErrorNo(), c.errnum);
+        EXPECT_EQ(client->LastError(), c.text);
         EXPECT_FALSE(client->Connected());
     }
+}
+
+TEST(Handshake, PluggableAuthenticationInTheLoginAndChangeOfUser) {
+    // A server of today names its method in the greeting; the login announces pluggable
+    // authentication, answers with that method and names it. No database: its flag is
+    // not sent, so neither is its field.
+    const std::string nonce = "0123456789ABCDEFGHIJ";
+    const std::string fresh = "KLMNOPQRSTUVWXYZ!#%&";
+    std::promise<Seen> seen;
+    ScriptedServer server([&](ScriptedConnection& c, int) {
+        c.Send(Packet(
+            0, testsupport::mysql::PluginGreeting("8.4.3", "caching_sha2_password", nonce, false)));
+        Seen s;
+        s.packets.push_back(ReadPacket(c));  // login
+        c.Send(Packet(2, "\x01\x03"));       // fast path
+        c.Send(Packet(3, Ok()));
+        s.packets.push_back(ReadPacket(c));  // COM_CHANGE_USER
+        c.Send(Packet(1, std::string("\xFE") + "mysql_native_password" + '\0' + fresh + '\0'));
+        s.packets.push_back(ReadPacket(c));
+        c.Send(Packet(3, Ok()));
+        seen.set_value(s);
+        c.RecvAll(std::chrono::seconds(2));
+    });
+    auto client = NewClient();
+    client->SetShouldReconnect(false);
+    ASSERT_TRUE(Connect(*client, server.port(), "u", "pw")) << client->LastError();
+    EXPECT_TRUE(client->ClientFlag() & CLIENT_PLUGIN_AUTH);
+    ASSERT_TRUE(client->change_user("v", "pw2", "db")) << client->LastError();
+    const Seen s = seen.get_future().get();
+    ASSERT_EQ(s.packets.size(), 3u);
+    const std::string& login = s.packets[0].payload;
+    EXPECT_EQ(login.substr(0, 4), LE(0xE285u | 0x30000u | CLIENT_PLUGIN_AUTH, 4));
+    EXPECT_EQ(login.substr(32), std::string("u") + '\0' + '\x20' + scramble_sha256(nonce, "pw") +
+                                    "caching_sha2_password" + '\0');
+    // The change of user: user, answer, database, character set, method.
+    EXPECT_EQ(s.packets[1].payload, std::string("\x11v") + '\0' + '\x20' +
+                                        scramble_sha256(nonce, "pw2") + "db" + '\0' + LE(45, 2) +
+                                        "caching_sha2_password" + '\0');
+    EXPECT_EQ(s.packets[2].seq, 2);
+    EXPECT_EQ(s.packets[2].payload, scramble_sha1(fresh, "pw2"));
+    EXPECT_EQ(client->User(), "v");
 }
 
 TEST(Handshake, TlsAskedForButNotOffered) {
@@ -522,4 +576,144 @@ TEST(Commands, ShutdownClosesAndAnEmptyStatisticsTextIsAnError) {
     EXPECT_EQ(s.packets[0].payload, "\x09");
     EXPECT_EQ(s.packets[1].payload, "\x08");
     EXPECT_EQ(s.packets[2].payload, "\x01");
+}
+
+namespace {
+
+using testsupport::mysql::ScriptedMysql;
+using Authentication = ScriptedMysql::Options::Authentication;
+using Steps = std::vector<std::string>;
+
+// The server's RSA key pair and TLS certificate, made once with the openssl tool.
+struct ServerKeys {
+    testsupport::TestKeys keys;
+    testsupport::TestCertificates certificates;
+    testsupport::TestCertificates::Issued tls = certificates.Issue("127.0.0.1", "IP:127.0.0.1");
+};
+
+const ServerKeys& Keys() {
+    static const ServerKeys keys;
+    return keys;
+}
+
+Authentication Account(const std::string& method, bool cached = false) {
+    Authentication a{.password = "s3cret-senha", .accountMethod = method, .cached = cached};
+    a.rsaPrivateKey = Keys().keys / "rsa.pem";
+    a.rsaPublicKey = Keys().keys / "rsa-spki.pem";
+    return a;
+}
+
+Authentication WithTls(Authentication a) {
+    a.tlsCert = Keys().tls.cert;
+    a.tlsKey = Keys().tls.key;
+    return a;
+}
+
+std::unique_ptr<TMysqlClient> LogIn(ScriptedMysql& server, const std::string& password, bool tls) {
+    auto client = NewClient();
+    client->SetShouldReconnect(false);
+    if (tls) {
+        EXPECT_TRUE(tls::LoadOpenSSL());
+        client->SetUseSSL(true);
+    }
+    Connect(*client, server.port(), "atualizacaodb", password);
+    return client;
+}
+
+std::string Nothing(const std::string&) {
+    return Packet(1, Ok());
+}
+
+}  // namespace
+
+TEST(PluggableAuthentication, EveryPathOfCachingSha2AndSha256) {
+    struct Case {
+        const char* what;
+        Authentication auth;
+        bool tls;
+        Steps steps;
+    };
+    Authentication switched = Account("caching_sha2_password");
+    switched.greetingMethod = "mysql_native_password";
+    Authentication sha256 = Account("sha256_password");
+    sha256.greetingMethod = "sha256_password";
+    const std::vector<Case> cases = {
+        {"fast path",
+         Account("caching_sha2_password", true),
+         false,
+         {"login caching_sha2_password", "scramble", "fast", "ok"}},
+        {"full authentication with the server's key",
+         Account("caching_sha2_password"),
+         false,
+         {"login caching_sha2_password", "full", "public key", "rsa", "ok"}},
+        {"full authentication over TLS",
+         WithTls(Account("caching_sha2_password")),
+         true,
+         {"tls", "login caching_sha2_password", "full", "password", "ok"}},
+        {"switch from the native method",
+         switched,
+         false,
+         {"login mysql_native_password", "switch caching_sha2_password", "full", "public key",
+          "rsa", "ok"}},
+        {"sha256_password with the server's key",
+         sha256,
+         false,
+         {"login sha256_password", "public key", "rsa", "ok"}},
+        {"switch to sha256_password over TLS",
+         WithTls(Account("sha256_password")),
+         true,
+         {"tls", "login caching_sha2_password", "switch sha256_password", "password", "ok"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedMysql server({.version = "8.4.3", .auth = c.auth}, Nothing);
+        auto client = LogIn(server, "s3cret-senha", c.tls);
+        EXPECT_TRUE(client->Connected()) << client->LastErrorNo() << " " << client->LastError();
+        EXPECT_EQ(client->IsSSLUsed(), c.tls);
+        EXPECT_TRUE(client->ping()) << client->LastError();
+        client->close();
+        EXPECT_EQ(server.AuthSteps(), std::vector<Steps>{c.steps});
+    }
+}
+
+TEST(PluggableAuthentication, RefusedLogins) {
+    // A wrong password: the server's 1045 passes through, by the fast path and by the key.
+    for (const bool cached : {true, false}) {
+        ScriptedMysql server({.version = "8.4.3", .auth = Account("caching_sha2_password", cached)},
+                             Nothing);
+        auto client = LogIn(server, "another-password", false);
+        EXPECT_FALSE(client->Connected());
+        EXPECT_EQ(client->LastErrorNo(), 1045u);
+        EXPECT_EQ(client->LastError(),
+                  "Access denied for user 'atualizacaodb'@'localhost' (using password: YES)");
+        ASSERT_EQ(server.AuthSteps().size(), 1u);
+        EXPECT_EQ(server.AuthSteps()[0].back(), "denied");
+    }
+    // A method this client does not have.
+    {
+        ScriptedMysql server(
+            {.version = "8.4.3", .auth = Account("authentication_ldap_sasl_client")}, Nothing);
+        auto client = LogIn(server, "s3cret-senha", false);
+        EXPECT_FALSE(client->Connected());
+        EXPECT_EQ(client->LastErrorNo(), 2059u);
+        EXPECT_EQ(client->LastError(),
+                  "Authentication plugin 'authentication_ldap_sasl_client' cannot be loaded");
+        const Steps expected = {"login caching_sha2_password",
+                                "switch authentication_ldap_sasl_client", "gone"};
+        EXPECT_EQ(server.AuthSteps(), std::vector<Steps>{expected});
+    }
+    // A server that keeps switching: the client gives up after a few rounds.
+    {
+        Authentication endless = Account("caching_sha2_password", true);
+        endless.extraSwitches = 1000;
+        ScriptedMysql server({.version = "8.4.3", .auth = endless}, Nothing);
+        auto client = LogIn(server, "s3cret-senha", false);
+        EXPECT_FALSE(client->Connected());
+        EXPECT_EQ(client->LastErrorNo(), 2012u);
+        const auto logins = server.AuthSteps();
+        ASSERT_EQ(logins.size(), 1u);
+        const Steps& steps = logins[0];
+        EXPECT_EQ(steps.back(), "gone");
+        EXPECT_LE(steps.size(), 12u);
+    }
 }

@@ -437,10 +437,26 @@ TEST(DownloadNames, EventCountsSaturateAndTheEstimateTruncates) {
     EXPECT_EQ(SaturateToInt32(123), 123);
     EXPECT_EQ(EstimateSeconds(2048000, 0, 100.0), 20);
     EXPECT_EQ(EstimateSeconds(2048000 + 1023, 0, 100.0), 20);
-    EXPECT_EQ(EstimateSeconds(std::int64_t{5} << 40, 0, 1.0),
-              static_cast<std::uint16_t>(std::int64_t{5} << 30));
-    EXPECT_EQ(EstimateSeconds(100, 200000, 1.0), static_cast<std::uint16_t>(-195));
+    // Held in 16 bits: beyond 18:12:15 the longest time, below zero none.
+    EXPECT_EQ(EstimateSeconds(std::int64_t{5} << 40, 0, 1.0), 65535);
+    EXPECT_EQ(EstimateSeconds(100, 200000, 1.0), 0);
     EXPECT_EQ(EstimateSeconds(INT64_MAX, 0, 1e-300), 65535);
+}
+
+TEST(DownloadNames, ElapsedTimeCountsWholeDaysAndHoldsTheEventsSixteenBits) {
+    using std::chrono::milliseconds;
+    // A transfer of 25 h 1 min 1.5 s: hours past a day stay, seconds stop at 65535.
+    const TElapsed day = ElapsedOf(milliseconds(90061500));
+    EXPECT_EQ(day.Hour, 25);
+    EXPECT_EQ(day.Min, 1);
+    EXPECT_EQ(day.Sec, 65535);
+    EXPECT_DOUBLE_EQ(day.Seconds, 90061.5);
+    const TElapsed short_ = ElapsedOf(milliseconds(3723250));
+    EXPECT_EQ(short_.Hour, 1);
+    EXPECT_EQ(short_.Min, 2);
+    EXPECT_EQ(short_.Sec, 3723);
+    EXPECT_DOUBLE_EQ(short_.Seconds, 3723.25);
+    EXPECT_EQ(ElapsedOf(milliseconds(-5)).Seconds, 0);
 }
 
 }  // namespace

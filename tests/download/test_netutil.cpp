@@ -81,10 +81,13 @@ TEST(NetText, Base64NumbersAndAddresses) {
     EXPECT_EQ(EncodeBase64("foo"), "Zm9v");
     EXPECT_EQ(EncodeBase64("foobar"), "Zm9vYmFy");
     EXPECT_EQ(EncodeBase64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
-    for (const std::string text : {"", "f", "fo", "foo", "foobar"})
-        EXPECT_EQ(DecodeBase64(EncodeBase64(text)), text);
-    for (const std::string bad : {"Zg=", "Z===", "Zg==Zg==", "Zm 9v", "Zm9v\n", "Zm-v"})
-        EXPECT_FALSE(DecodeBase64(bad)) << bad;
+    using namespace std::string_literals;
+    for (const std::string& bytes : {""s, "f"s, "fo"s, "foo"s, "foobar"s, "\xff\x00\xfe?>"s})
+        EXPECT_EQ(DecodeBase64(EncodeBase64(bytes)), bytes);
+    // Not Base64: another alphabet, a missing or misplaced pad, whitespace, stray bits.
+    for (const char* text :
+         {"Zm9v-_==", "Zg=", "Zg", "Z===", "Zg==Zm8=", "Zm 9v", "Zh==", "Zm9=", "Zm8=\n"})
+        EXPECT_EQ(DecodeBase64(text), std::nullopt) << text;
 
     EXPECT_EQ(ParseHex("1a"), 26);
     EXPECT_EQ(ParseHex("FFFFFFFF"), 0xFFFFFFFFLL);

@@ -17,7 +17,6 @@ namespace {
 struct TrayForm : platform::Form {
     explicit TrayForm(platform::Application& app) : Form(app), tray(*this) {
         item.Caption = "Abrir";
-        item.OnClick = [this](platform::Component*) { ++clicks; };
         menu.Items = {&item};
         images.Images = {"TRAVIK"};
         tray.HideOnStartup = true;
@@ -29,7 +28,6 @@ struct TrayForm : platform::Form {
     platform::MenuItem item;
     platform::PopupMenu menu;
     TTrayIcon tray;
-    int clicks = 0;
 };
 
 }  // namespace
@@ -59,17 +57,6 @@ TEST(TrayIcon, RestoreActionShowsTheMainFormOtherActionsDoNot) {
     form.tray.Enabled = false;
     form.tray.MouseAction(MouseAction::LeftDblClick);
     EXPECT_FALSE(form.Visible());
-}
-
-TEST(TrayIcon, PopupActionOpensTheMenuAndWakesTheLoopAfterwards) {
-    platform::Application app;
-    TrayForm form(app);
-    form.tray.MouseAction(MouseAction::RightDown);
-    form.tray.MouseAction(MouseAction::RightUp);  // headless: the menu closes unchosen
-    EXPECT_EQ(form.clicks, 0);
-    EXPECT_FALSE(form.menu.PoppedUp());
-    app.ProcessMessages();  // the empty message posted after the menu is harmless
-    EXPECT_FALSE(app.Terminated());
 }
 
 TEST(TrayIcon, MinimisingTheApplicationHidesTheMainForm) {

@@ -54,12 +54,33 @@ std::string IndexResult(const std::vector<Row>& rows) {
     return ResultSet(columns, rows);
 }
 
+std::string NoNewerVersion(const std::string& statement) {
+    if (statement.rfind("SHOW INDEX", 0) == 0) return IndexResult({});
+    if (statement.rfind("SELECT", 0) == 0)
+        return ResultSet({{"id"},
+                          {"link_sistema"},
+                          {"md5_arquivo"},
+                          {"nome_versao"},
+                          {"vl_versao", 253, 40, 0, ""}},
+                         {});
+    return Packet(1, Ok());
+}
+
 std::string Greeting(const std::string& version) {
     std::string greeting = "\x0a" + version + '\0' + LE(7, 4) + "abcdefgh" + '\0';
     greeting += LE(0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1, 2) + '\x21' + LE(2, 2) +
                 std::string(13, '\0');
     greeting += "ijklmnopqrst" + std::string(1, '\0');
     return greeting;
+}
+
+std::string PluginGreeting(const std::string& version, const std::string& method,
+                           const std::string& nonce, bool tls) {
+    const std::uint32_t caps = 0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1 | (tls ? 0x800 : 0);
+    std::string greeting = "\x0a" + version + '\0' + LE(7, 4) + nonce.substr(0, 8) + '\0';
+    greeting +=
+        LE(caps, 2) + '\x21' + LE(2, 2) + LE(0x80000 >> 16, 2) + '\x15' + std::string(10, '\0');
+    return greeting + nonce.substr(8, 12) + '\0' + method + '\0';
 }
 
 }  // namespace testsupport::mysql

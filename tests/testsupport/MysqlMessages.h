@@ -17,6 +17,10 @@ std::string Eof();
 std::string Error(int number, const std::string& text);
 // A 4.1 greeting (scramble "abcdefghijklmnopqrst") announcing `version`.
 std::string Greeting(const std::string& version = "5.5.5-10.11.6-MariaDB");
+// A greeting of a server with pluggable authentication naming `method`, with its 20-byte
+// `nonce`; TLS offered when `tls`.
+std::string PluginGreeting(const std::string& version, const std::string& method,
+                           const std::string& nonce, bool tls);
 
 struct Col {
     std::string name;
@@ -31,5 +35,8 @@ using Row = std::vector<std::optional<std::string>>;
 std::string ResultSet(const std::vector<Col>& cols, const std::vector<Row>& rows);
 // An answer to "SHOW INDEX FROM ...".
 std::string IndexResult(const std::vector<Row>& rows);
+// The answer of an update database without newer versions to the agent's statements (and
+// its query component's SHOW INDEX): empty results, OK for the REPLACE.
+std::string NoNewerVersion(const std::string& statement);
 
 }  // namespace testsupport::mysql

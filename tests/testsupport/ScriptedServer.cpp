@@ -2,13 +2,31 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <mutex>
 #include <stdexcept>
 
 namespace testsupport {
+
+// The server side of a TLS session on the connection's socket.
+struct TlsSession {
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    ~TlsSession() {
+        if (ssl) {
+            SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
+        if (context) SSL_CTX_free(context);
+    }
+};
+
+ScriptedConnection::ScriptedConnection(int fd) : fd_(fd) {}
 
 ScriptedConnection::~ScriptedConnection() {
     Close();
@@ -17,34 +35,52 @@ ScriptedConnection::~ScriptedConnection() {
 bool ScriptedConnection::Send(const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        const std::size_t left = bytes.size() - done;
+        const ssize_t n = tls_ ? SSL_write(tls_->ssl, bytes.data() + done, static_cast<int>(left))
+                               : ::send(fd_, bytes.data() + done, left, MSG_NOSIGNAL);
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
-namespace {
-
-// Appends what arrives within `timeout` to `buffer`; false at the end of the stream.
-bool ReadSome(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-    char chunk[65536];
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n <= 0) return false;
-    buffer.append(chunk, static_cast<std::size_t>(n));
+bool ScriptedConnection::StartTls(const std::string& certFile, const std::string& keyFile) {
+    // The TLS library writes to the socket without MSG_NOSIGNAL: a client that went away
+    // must not end the test program.
+    static std::once_flag ignorePipe;
+    std::call_once(ignorePipe, [] { ::signal(SIGPIPE, SIG_IGN); });
+    auto session = std::make_unique<TlsSession>();
+    session->context = SSL_CTX_new(TLS_server_method());
+    if (!session->context ||
+        SSL_CTX_use_certificate_chain_file(session->context, certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(session->context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        return false;
+    session->ssl = SSL_new(session->context);
+    if (!session->ssl || SSL_set_fd(session->ssl, fd_) != 1 || SSL_accept(session->ssl) != 1)
+        return false;
+    tls_ = std::move(session);
     return true;
 }
 
-}  // namespace
+bool ScriptedConnection::ReadSome(std::chrono::milliseconds timeout) {
+    if (!tls_ || SSL_pending(tls_->ssl) == 0) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+    }
+    char chunk[65536];
+    const ssize_t n =
+        tls_ ? SSL_read(tls_->ssl, chunk, sizeof chunk) : ::recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) return false;
+    pending_.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
 
 std::string ScriptedConnection::Recv(std::size_t count, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (pending_.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !ReadSome(fd_, pending_, left)) break;
+        if (left.count() <= 0 || !ReadSome(left)) break;
     }
     const std::string out = pending_.substr(0, count);
     pending_.erase(0, out.size());
@@ -58,7 +94,7 @@ std::string ScriptedConnection::RecvUntil(const std::string& delimiter,
     while ((found = pending_.find(delimiter)) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !ReadSome(fd_, pending_, left)) {
+        if (left.count() <= 0 || !ReadSome(left)) {
             std::string out;
             out.swap(pending_);
             return out;
@@ -74,7 +110,7 @@ std::string ScriptedConnection::RecvAll(std::chrono::milliseconds timeout) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !ReadSome(fd_, pending_, left)) break;
+        if (left.count() <= 0 || !ReadSome(left)) break;
     }
     std::string out;
     out.swap(pending_);
@@ -93,6 +129,7 @@ void ScriptedConnection::Reset() {
 }
 
 void ScriptedConnection::Close() {
+    tls_.reset();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }

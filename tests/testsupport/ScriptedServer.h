@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,9 +15,11 @@
 
 namespace testsupport {
 
+struct TlsSession;
+
 class ScriptedConnection {
   public:
-    explicit ScriptedConnection(int fd) : fd_(fd) {}
+    explicit ScriptedConnection(int fd);
     ~ScriptedConnection();
     ScriptedConnection(const ScriptedConnection&) = delete;
     ScriptedConnection& operator=(const ScriptedConnection&) = delete;
@@ -31,14 +34,22 @@ class ScriptedConnection {
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Whatever arrives until the peer closes or time runs out.
     std::string RecvAll(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Goes on over TLS as the server of the session, with this certificate and key (PEM
+    // files); false when the handshake fails.
+    bool StartTls(const std::string& certFile, const std::string& keyFile);
+    bool IsTls() const { return tls_ != nullptr; }
     void ShutdownWrite();
     // Closes with a reset (RST) instead of an orderly close.
     void Reset();
     void Close();
 
   private:
+    // Appends what arrives within `timeout` to pending_; false at the end of the stream.
+    bool ReadSome(std::chrono::milliseconds timeout);
+
     int fd_;
     std::string pending_;
+    std::unique_ptr<TlsSession> tls_;
 };
 
 class ScriptedServer {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -436,6 +437,35 @@ TestCertificates::TestCertificates() {
                     "/CN=Travik Other CA"}));
 }
 
+TestCertificates::Issued TestCertificates::Issue(const Request& request) {
+    const std::string base = dir_ / ("server" + std::to_string(++issued_));
+    Issued issued{base + ".pem", base + ".key"};
+    Openssl(Joined(Joined({"req"}, kEcKey), {"-keyout", issued.key, "-out", base + ".csr", "-subj",
+                                             "/CN=" + request.commonName}));
+    std::string extensions = request.extensions + "\n";
+    if (!request.subjectAltName.empty())
+        extensions += "subjectAltName=" + request.subjectAltName + "\n";
+    WriteFile(base + ".ext", extensions);
+    const std::string ca = request.issuer != nullptr ? request.issuer->cert : ca_;
+    const std::string caKey = request.issuer != nullptr ? request.issuer->key : dir_ / "ca.key";
+    if (request.startDate.empty()) {
+        Openssl({"x509", "-req", "-in", base + ".csr", "-CA", ca, "-CAkey", caKey,
+                 "-CAcreateserial", "-out", issued.cert, "-days", "2", "-extfile", base + ".ext"});
+        return issued;
+    }
+    // Dates of its own take the CA command, with a database of its own.
+    WriteFile(base + ".index", "");
+    WriteFile(base + ".cnf", "[ca]\ndefault_ca = test\n[test]\ndatabase = " + base +
+                                 ".index\nnew_certs_dir = " + dir_.path() + "\nserial = " + base +
+                                 ".serial\ndefault_md = sha256\npolicy = any\n"
+                                 "unique_subject = no\n[any]\ncommonName = supplied\n");
+    WriteFile(base + ".serial", "1000\n");
+    Openssl({"ca", "-batch", "-notext", "-config", base + ".cnf", "-cert", ca, "-keyfile", caKey,
+             "-in", base + ".csr", "-out", issued.cert, "-startdate", request.startDate, "-enddate",
+             request.endDate, "-extfile", base + ".ext"});
+    return issued;
+}
+
 TestCertificates::Issued TestCertificates::Issue(const std::string& commonName,
                                                  const std::string& subjectAltName,
                                                  bool byOtherCa) {
@@ -467,7 +497,7 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraServer
     conf += "  default_type application/octet-stream;\n";
     conf +=
         "  log_format travik "
-        "'$request_method|$request_uri|$http_range|$status|$body_bytes_sent';\n";
+        "'$request_method|$request_uri|$http_range|$status|$body_bytes_sent|$http_via';\n";
     conf += "  access_log " + d + "/access.log travik;\n";
     for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         conf += std::string("  ") + t + "_temp_path " + d + "/" + t + ";\n";
@@ -520,10 +550,68 @@ std::vector<NginxServer::LogEntry> NginxServer::AccessLog() const {
             if (bar == std::string::npos) break;
             start = bar + 1;
         }
-        if (f.size() != 5) continue;
-        entries.push_back({f[0], f[1], f[2] == "-" ? "" : f[2], f[3], f[4]});
+        if (f.size() != 6) continue;
+        entries.push_back(
+            {f[0], f[1], f[2] == "-" ? "" : f[2], f[3], f[4], f[5] == "-" ? "" : f[5]});
     }
     return entries;
+}
+
+TinyProxy::TinyProxy(const Options& options) {
+    dir_ = std::make_unique<TempDir>("travik-tinyproxy");
+    const std::string d = dir_->path();
+    port_ = FreePort();
+    // No ConnectPort line: tunnels to every port (the test servers' ports are random).
+    std::string conf = "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n";
+    conf += "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n";
+    conf += "PidFile \"" + d + "/tinyproxy.pid\"\nMaxClients 50\n";
+    if (!options.user.empty()) conf += "BasicAuth " + options.user + " " + options.password + "\n";
+    WriteFile(d + "/tinyproxy.conf", conf);
+    pid_ =
+        SpawnServer({"/usr/bin/tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, d + "/console.log");
+    try {
+        WaitForPort(port_, pid_, "tinyproxy", d + "/tinyproxy.log");
+    } catch (...) {
+        StopServer(pid_);
+        throw;
+    }
+}
+
+TinyProxy::~TinyProxy() {
+    StopServer(pid_);
+}
+
+std::vector<std::string> TinyProxy::Requests() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<std::string> requests;
+    std::istringstream in(ReadFile(dir_->path() + "/tinyproxy.log"));
+    std::string line;
+    // "CONNECT   Dec 09 18:54:50.320 [14185]: Request (file descriptor 5): GET http://..."
+    const std::string marker = "): ";
+    while (std::getline(in, line)) {
+        const auto at = line.find("]: Request (file descriptor ");
+        if (at == std::string::npos) continue;
+        const auto start = line.find(marker, at + 3);
+        if (start != std::string::npos) requests.push_back(line.substr(start + marker.size()));
+    }
+    return requests;
+}
+
+std::string LoopbackHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) Fail("gethostname failed");
+    // Tests talk to 127.0.0.1 only: the name must lead there.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0)
+        Fail(std::string("the host name ") + name + " does not resolve");
+    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const bool loopback = ntohl(in->sin_addr.s_addr) == INADDR_LOOPBACK;
+    ::freeaddrinfo(found);
+    if (!loopback) Fail(std::string("the host name ") + name + " does not resolve to 127.0.0.1");
+    return name;
 }
 
 std::string AgentBinary() {

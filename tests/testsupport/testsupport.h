@@ -1,5 +1,5 @@
 // Test helpers: temporary folders, free loopback ports, child processes, and real
-// MariaDB and nginx servers started on 127.0.0.1 with private data folders.
+// MariaDB, nginx and tinyproxy servers started on 127.0.0.1 with private data folders.
 #pragma once
 
 #include <algorithm>
@@ -154,6 +154,15 @@ class TestCertificates {
     // the other one.
     Issued Issue(const std::string& commonName, const std::string& subjectAltName,
                  bool byOtherCa = false);
+    // A certificate of the test CA, or of `issuer`, with more extension lines (e.g.
+    // "extendedKeyUsage=clientAuth", "basicConstraints=critical,CA:TRUE") and, when given,
+    // its own validity dates (YYMMDDHHMMSSZ).
+    struct Request {
+        std::string commonName, subjectAltName, extensions;
+        std::string startDate, endDate;
+        const Issued* issuer = nullptr;
+    };
+    Issued Issue(const Request& request);
     std::string operator/(const std::string& name) const { return dir_ / name; }
 
   private:
@@ -197,6 +206,7 @@ class NginxServer {
     std::string url(const std::string& path) const;
     struct LogEntry {
         std::string method, uri, range, status, bytesSent;
+        std::string via;  // the Via header a proxy adds to a request it forwards
     };
     // Access log lines so far (waits briefly for nginx to write them).
     std::vector<LogEntry> AccessLog() const;
@@ -213,6 +223,37 @@ class NginxServer {
     pid_t pid_ = -1;
     bool tls_ = false;
 };
+
+// A private tinyproxy on 127.0.0.1 (never the system's service): forwards http requests
+// and opens CONNECT tunnels to any port; with a user it asks for Basic credentials (407
+// without them, 401 for wrong ones).
+class TinyProxy {
+  public:
+    struct Options {
+        std::string user, password;
+    };
+    TinyProxy() : TinyProxy(Options{}) {}
+    explicit TinyProxy(const Options& options);
+    ~TinyProxy();
+    TinyProxy(const TinyProxy&) = delete;
+    TinyProxy& operator=(const TinyProxy&) = delete;
+
+    int port() const { return port_; }
+    // "127.0.0.1:<port>"
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // The request lines it received, in order ("GET http://host:port/path HTTP/1.0",
+    // "CONNECT host:port HTTP/1.1"); waits briefly for its log.
+    std::vector<std::string> Requests() const;
+
+  private:
+    std::unique_ptr<TempDir> dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// This machine's own name, which resolves to 127.0.0.1 here without being "localhost" or
+// a loopback literal (those always go direct, so a proxy test names the origin by it).
+std::string LoopbackHostName();
 
 // Path of the agent binary built with the tests.
 std::string AgentBinary();

@@ -8,6 +8,7 @@
 #include "agent/MachineIdentifier.h"
 #include "dbclient/DbConnection.h"
 #include "dbclient/DbErrors.h"
+#include "platform/dynlib.h"
 #include "platform/environment.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
@@ -138,6 +139,24 @@ TEST(Win32Platform, ProgramPathAndMachineIdentifier) {
     if (!node.empty()) {
         EXPECT_TRUE(node.size() == 17 && node[2] == '-') << node;
     }
+}
+
+TEST(Win32Platform, SystemLibrariesNeverComeFromTheProgramsFolder) {
+    // A package named like a system DLL lands in the program's folder.
+    const std::string folder = fs::ExtractFilePath(fs::ApplicationExeName());
+    const std::wstring planted = Wide(folder + "travik-planted.dll");
+    const std::wstring system = Wide(folder + "wship6.dll");
+    ASSERT_TRUE(CopyFileW(planted.c_str(), system.c_str(), FALSE));
+    {
+        platform::DynamicLibrary library;
+        library.Load("wship6.dll");
+        EXPECT_EQ(library.Symbol("TravikPlanted"), nullptr);
+    }
+    DeleteFileW(system.c_str());
+    // A library shipped with the program is taken from there, by its full path.
+    platform::DynamicLibrary shipped;
+    ASSERT_TRUE(shipped.LoadShipped("travik-planted.dll"));
+    EXPECT_NE(shipped.Symbol("TravikPlanted"), nullptr);
 }
 
 TEST(Win32Platform, RegistryModeStoresValuesUnderPathAndSection) {

@@ -3,8 +3,9 @@
 // (over the system's TLS). Each command prints what it did and exits 0, or 1 on failure.
 //
 //   travik-https trust CERT.der    adds the certificate to the current user's Root store
-//   travik-https get URL FILE      GET; prints the layer and the status, the body goes to
-//                                  FILE; on failure prints "error CODE TEXT"
+//   travik-https get URL FILE [MS] GET; prints the layer and the status, the body goes to
+//                                  FILE; on failure prints "error CODE TEXT"; MS: the
+//                                  client's time-out
 // clang-format off
 #include <windows.h>
 #include <wincrypt.h>
@@ -13,6 +14,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -41,8 +43,9 @@ int Trust(const char* path) {
     return 0;
 }
 
-int Get(const char* url, const char* path) {
+int Get(const char* url, const char* path, const char* timeoutMs) {
     download::THTTPClient http;
+    if (timeoutMs != nullptr) http.SetTimeout(static_cast<std::uint32_t>(std::atoi(timeoutMs)));
     const bool ok = http.HTTPMethod("GET", url);
     std::printf("%s\n", http.Sock().SSL().LibVersion().c_str());
     if (!ok) {
@@ -60,7 +63,8 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "trust" && argc == 3) return Trust(argv[2]);
-    if (command == "get" && argc == 4) return Get(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: travik-https trust CERT.der | get URL FILE\n");
+    if (command == "get" && (argc == 4 || argc == 5))
+        return Get(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    std::fprintf(stderr, "usage: travik-https trust CERT.der | get URL FILE [MS]\n");
     return 2;
 }

@@ -4,6 +4,7 @@
 // TRAVIK_SCREENSHOT_DIR set, the screens a person sees are saved there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -16,20 +17,25 @@
 #include "../agent/AgentRun.h"
 #include "../agent/DatabaseRows.h"
 #include "platform/text.h"
+#include "testsupport/ScriptedMysql.h"
 #include "testsupport/WineSession.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testsupport::WineSession;
+using testsupport::mysql::ScriptedMysql;
 
 constexpr std::size_t kSlowSize = 1600 * 1024;
 
 // A folder with a copy of the Windows agent, as an installation has it.
+// `program` is the agent as built, or TravikVersoesSigned.exe, the agent built with the
+// tests' publisher's keys.
 class WindowsAgentFolder {
   public:
-    WindowsAgentFolder() : dir_("travik-win-agent") {
-        std::filesystem::copy_file(std::string(TRAVIK_WINDOWS_BUILD_DIR) + "/TravikVersoes.exe",
+    explicit WindowsAgentFolder(const std::string& program = "TravikVersoes.exe")
+        : dir_("travik-win-agent") {
+        std::filesystem::copy_file(std::string(TRAVIK_WINDOWS_BUILD_DIR) + "/" + program,
                                    dir_ / "TravikVersoes.exe");
         std::filesystem::create_directory(dir_ / "Atualizacao_retaguarda");
     }
@@ -87,8 +93,21 @@ class WindowsAgent : public ::testing::Test {
         rows += agenttest::InsertVersion(
             {4, 4, 0, 2, 1, 0, 15, web_->url("/Versões/pacote ção.zip"),
              agenttest::Md5Sum(*www_ / "Versões/pacote ção.zip"), "Versão ç.zip"});
+        // Signed for the agent built with keys: well; another program with its digest
+        // changed to match; not at all.
+        testsupport::WriteFile(*www_ / "trocado.zip", "outro programa");
+        const std::string signature = agenttest::OpensslSign(
+            "publisher-1.pem",
+            agenttest::PackageMessage(5, 0, "2000100000015", "pacote.zip", *www_ / "pacote.zip"));
         rows += agenttest::InsertVersion(
-            {5, 5, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
+            {5, 5, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip", signature});
+        rows += agenttest::InsertVersion({6, 6, 0, 2, 1, 0, 15, web_->url("/trocado.zip"),
+                                          agenttest::Md5Sum(*www_ / "trocado.zip"), "pacote.zip",
+                                          signature});
+        rows += agenttest::InsertVersion(
+            {7, 7, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip"});
+        rows += agenttest::InsertVersion(
+            {8, 8, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
         db_ = std::make_unique<testsupport::MariaDbServer>(
             testsupport::MariaDbServer::Options{.initSql = agenttest::UpdateDatabaseSql(rows)});
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
@@ -254,7 +273,7 @@ TEST_F(WindowsAgent, AFailedPackageEndsInTheErrorBoxWithItsCauseAfterThreeDownlo
     for (char& c : md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto& [sistema, motivo] :
          {std::pair{2, "Motivo: MD5 esperado " + std::string(32, '0') + ", obtido " + md5 + "."},
-          std::pair{5, "Motivo: o servidor respondeu 404 Not Found (" +
+          std::pair{8, "Motivo: o servidor respondeu 404 Not Found (" +
                            web_->url("/nao-existe.zip") + ")"}}) {
         SCOPED_TRACE(sistema);
         WindowsAgentFolder agent;
@@ -268,6 +287,34 @@ TEST_F(WindowsAgent, AFailedPackageEndsInTheErrorBoxWithItsCauseAfterThreeDownlo
         const auto r = run.Wait(60s);
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
+        EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+        EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+    }
+}
+
+TEST_F(WindowsAgent, WithThePublishersKeysOnlyAPackageSignedForItsRowIsTaken) {
+    {
+        WindowsAgentFolder agent("TravikVersoesSigned.exe");
+        testsupport::Process run(agent.Options(*wine_, 5, db_->port()));
+        EXPECT_EQ(wine_->User({"wait", "TravikVersoesAlert", "", "60000"}).exitStatus, 0);
+        EXPECT_EQ(wine_->User({"rclick", "TravikVersoesAlert", ""}).exitStatus, 0);
+        const auto r = run.Wait(120s);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(
+            testsupport::ReadFile(agent.Ini()),
+            agenttest::IniText("2000100000015", WineSession::WindowsPath(agent / "pacote.zip")));
+    }
+    for (const int sistema : {6, 7}) {  // another program; no signature
+        WindowsAgentFolder agent("TravikVersoesSigned.exe");
+        const std::size_t mark = web_->AccessLog().size();
+        testsupport::Process run(agent.Options(*wine_, sistema, db_->port()));
+        const std::string box = ReadAndDismissErrorBox();
+        EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip\nMotivo: Assinatura "
+                           "inválida do arquivo pacote.zip."),
+                  std::string::npos)
+            << box;
+        EXPECT_EQ(run.Wait(60s).exitStatus, 1);
+        EXPECT_EQ(web_->AccessLogSince(mark).size(), 1u);
         EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
         EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
     }
@@ -402,6 +449,34 @@ TEST_F(WindowsAgent, APackageNameAndLinkWithAccentsArriveExactly) {
     const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].uri, "/Vers%C3%B5es/pacote%20%C3%A7%C3%A3o.zip");
+}
+
+TEST_F(WindowsAgent, LogsInToMySqlServersOfTodayWithTheSystemsRsa) {
+    // caching_sha2_password's full authentication and sha256_password without TLS: the
+    // password goes encrypted under the server's RSA key, through CryptoAPI. The scripted
+    // server decrypts it with the openssl tool.
+    testsupport::TestKeys keys;
+    for (const std::string method : {"caching_sha2_password", "sha256_password"}) {
+        SCOPED_TRACE(method);
+        ScriptedMysql db(
+            {.version = "8.4.3",
+             .auth = ScriptedMysql::Options::Authentication{.password = "58rtm36@",
+                                                            .accountMethod = method,
+                                                            .rsaPrivateKey = keys / "rsa.pem",
+                                                            .rsaPublicKey = keys / "rsa-spki.pem"}},
+            testsupport::mysql::NoNewerVersion);
+        WindowsAgentFolder agent;
+        testsupport::Process run(agent.Options(*wine_, 1, db.port()));
+        const auto r = run.Wait(120s);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        const auto logins = db.AuthSteps();
+        ASSERT_EQ(logins.size(), 1u);
+        EXPECT_EQ(logins[0].back(), "ok");
+        EXPECT_NE(std::find(logins[0].begin(), logins[0].end(), "rsa"), logins[0].end());
+        const auto statements = db.Statements();
+        ASSERT_EQ(statements.size(), 5u);
+        EXPECT_EQ(statements[0].rfind("REPLACE INTO controle_versao (", 0), 0u);
+    }
 }
 
 TEST_F(WindowsAgent, ARefusedDatabasePortEndsInTheErrorBoxUntilTheSessionEnds) {

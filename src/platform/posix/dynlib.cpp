@@ -15,6 +15,8 @@ bool DynamicLibrary::LoadShipped(const std::string& name) {
     return Load(name);
 }
 
+void RestrictLibrarySearch() {}
+
 void DynamicLibrary::Unload() {
     if (handle_ != nullptr) ::dlclose(handle_);
     handle_ = nullptr;

@@ -2,12 +2,15 @@
 // functions from secur32.dll, the certificate chain engine from crypt32.dll. The server's
 // certificate is checked after the handshake by the chain engine against the Windows
 // certificate store (so corporate roots count), with revocation checked as the engine
-// does for the chain below the root (a revocation server out of reach does not fail the
-// check), and by the SSL policy for the host name; doing it here names the cause of a
-// refusal.
+// does for the chain below the root (a revocation server out of reach, or not answering
+// within the session's time-out, does not fail the check), and by the SSL policy for the
+// host name; doing it here names the cause of a refusal. A renegotiation is checked again
+// in full, as the first handshake.
 #define SECURITY_WIN32
 // The newer credential form (SCH_CREDENTIALS) as well as the older one.
 #define SCHANNEL_USE_BLACKLISTS
+// The chain engine's URL retrieval time-out.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 // The Windows headers depend on their order.
 // clang-format off
 #include <winsock2.h>
@@ -170,15 +173,34 @@ std::string AddressBytes(const std::string& host) {
     return bytes.size() == 4 ? bytes : std::string();
 }
 
+// Which way a certificate of the chain is out of its validity period.
+std::string TimeCause(const CERT_CHAIN_CONTEXT& chain) {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const CERT_SIMPLE_CHAIN& simple = *chain.rgpChain[0];
+    for (DWORD i = 0; i < simple.cElement; ++i) {
+        const CERT_CHAIN_ELEMENT& element = *simple.rgpElement[i];
+        if ((element.TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) == 0) continue;
+        if (::CompareFileTime(&now, &element.pCertContext->pCertInfo->NotBefore) < 0)
+            return "certificate not yet valid";
+        return "certificate expired";
+    }
+    return "certificate expired or not yet valid";
+}
+
 // The cause of a refusal in the trust status of a chain; empty when the chain may pass.
-std::string ChainCause(DWORD status) {
+std::string ChainCause(const CERT_CHAIN_CONTEXT& chain) {
+    const DWORD status = chain.TrustStatus.dwErrorStatus;
     if ((status & (CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_EXPLICIT_DISTRUST)) != 0)
         return "certificate revoked";
     if ((status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) return "certificate signature invalid";
-    if ((status &
-         (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC)) != 0)
+    // An issuer that could not be found: an unknown authority, or an intermediate
+    // certificate that the server does not send.
+    if ((status & CERT_TRUST_IS_PARTIAL_CHAIN) != 0)
+        return "unknown certificate authority or missing intermediate certificate";
+    if ((status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_CYCLIC)) != 0)
         return "unknown certificate authority";
-    if ((status & CERT_TRUST_IS_NOT_TIME_VALID) != 0) return "certificate expired or not yet valid";
+    if ((status & CERT_TRUST_IS_NOT_TIME_VALID) != 0) return TimeCause(chain);
     if ((status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0)
         return "certificate not meant for a server";
     return std::string();
@@ -381,6 +403,20 @@ struct SecureChannel::Session {
         }
     }
 
+    // After a handshake (the first one, or a renegotiation): the protocol version, the
+    // record sizes and the server's certificate.
+    bool Established() {
+        SecPkgContext_ConnectionInfo info{};
+        if (api->sspi->QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) ==
+                SEC_E_OK &&
+            (info.dwProtocol & kOldProtocols) != 0)
+            return Fail(-1, "TLS handshake failed: protocol version below TLS 1.2");
+        const SECURITY_STATUS sized =
+            api->sspi->QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes);
+        if (sized != SEC_E_OK) return Fail(-1, "TLS session failed: " + StatusCause(sized));
+        return Verify();
+    }
+
     bool Reject(const std::string& cause) {
         return Fail(-1, "TLS certificate rejected: " + cause + " (" + host + ")");
     }
@@ -407,16 +443,22 @@ struct SecureChannel::Session {
         chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
         chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
         chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+        // Fetching revocation lists is bounded like every other wait of the session, in
+        // all; a server that does not answer in time leaves the status unknown.
+        DWORD flags = CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
+        if (timeout > 0) {
+            chainPara.dwUrlRetrievalTimeout = static_cast<DWORD>(timeout);
+            flags |= CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
+        }
         PCCERT_CHAIN_CONTEXT chain = nullptr;
-        if (!api->CertGetCertificateChain(
-                nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
-                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &chain) ||
+        if (!api->CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
+                                          &chainPara, flags, nullptr, &chain) ||
             chain == nullptr)
             return Reject(CertificateCause(::GetLastError()));
         // The chain's own verdict first (some SSL policies overlook an incomplete chain);
         // a revocation status that could not be learnt (no revocation server named, or
         // none reached) is not a refusal, and must not hide the checks after it.
-        const std::string chainCause = ChainCause(chain->TrustStatus.dwErrorStatus);
+        const std::string chainCause = ChainCause(*chain);
         const std::string address = AddressBytes(host);
         HTTPSPolicyCallbackData https{};
         https.cbStruct = sizeof https;
@@ -508,8 +550,9 @@ struct SecureChannel::Session {
             return Decoded::Closed;
         }
         // A renegotiation, or a message after a TLS 1.3 handshake (a session ticket):
-        // the security package takes it through the handshake call.
-        if (status == SEC_I_RENEGOTIATE && !Handshake(false)) {
+        // the security package takes it through the handshake call. The server may have
+        // changed its certificate or protocol version: it is checked again in full.
+        if (status == SEC_I_RENEGOTIATE && !(Handshake(false) && Established())) {
             broken = true;
             return Decoded::Failed;
         }
@@ -558,24 +601,7 @@ bool SecureChannel::Connect(net::socket_t socket, const std::string& host, int t
     // Every wait below is bounded, so the socket must not block.
     if (net::SetNonBlocking(socket, true) != 0)
         return s.Fail(net::LastError(), "TLS session failed: socket mode");
-    if (!s.Handshake(true)) {
-        s.Release();
-        return false;
-    }
-    SecPkgContext_ConnectionInfo info{};
-    if (s.api->sspi->QueryContextAttributesW(&s.context, SECPKG_ATTR_CONNECTION_INFO, &info) ==
-            SEC_E_OK &&
-        (info.dwProtocol & kOldProtocols) != 0) {
-        s.Release();
-        return s.Fail(-1, "TLS handshake failed: protocol version below TLS 1.2");
-    }
-    const SECURITY_STATUS sized =
-        s.api->sspi->QueryContextAttributesW(&s.context, SECPKG_ATTR_STREAM_SIZES, &s.sizes);
-    if (sized != SEC_E_OK) {
-        s.Release();
-        return s.Fail(-1, "TLS session failed: " + StatusCause(sized));
-    }
-    if (!s.Verify()) {
+    if (!s.Handshake(true) || !s.Established()) {
         s.Release();
         return false;
     }
