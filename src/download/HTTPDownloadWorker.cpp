@@ -232,7 +232,14 @@ std::string THTTPDownloadWorker::FailureText() const {
     if (answered && code != 200 && code != 206) {
         std::string status = std::to_string(code);
         if (!fHTTPClient->ResultString().empty()) status += " " + fHTTPClient->ResultString();
-        return "o servidor respondeu " + status + " (" + UrlWithoutCredentials(fDownloadUrl) + ")";
+        // Through a proxy, the answer came from it (a refusal of its own, or the server's
+        // answer passed on): the proxy is named too.
+        const std::string& proxy = fHTTPClient->ProxyHost();
+        const std::string via = proxy.empty()
+                                    ? std::string()
+                                    : ", pelo proxy " + proxy + ":" + fHTTPClient->ProxyPort();
+        return "o servidor respondeu " + status + " (" + UrlWithoutCredentials(fDownloadUrl) + via +
+               ")";
     }
     return TDownloadWorker::FailureText();
 }
