@@ -1,5 +1,5 @@
 -- Update database of TravikVersoes: the database `atualizacaodb`, the account the agent
--- logs in with, and the two tables the agent uses. Run it as an administrator, e.g. with
+-- logs in with, and the tables the agent uses. Run it as an administrator, e.g. with
 -- the server's --init-file option or any client session; it can be run again safely, and
 -- brings a database made by an earlier version of this script up to date.
 CREATE DATABASE IF NOT EXISTS atualizacaodb CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
@@ -31,6 +31,21 @@ CREATE TABLE IF NOT EXISTS atualizacaodb.versao (
   KEY versao_sistema_cliente (id_sistema, codigo_cliente)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci;
 
+-- One row per client, system and machine: the outcome of the last update run that found
+-- a version ('ok' or 'erro', with the message the person saw), for the release manager.
+CREATE TABLE IF NOT EXISTS atualizacaodb.controle_resultado (
+  codigo_cliente INT NOT NULL,
+  id_sistema INT NOT NULL,
+  cpu VARCHAR(32) NOT NULL DEFAULT '',
+  versao_alvo VARCHAR(64) NOT NULL,
+  nome_versao VARCHAR(255) NOT NULL,
+  resultado VARCHAR(4) NOT NULL,
+  mensagem VARCHAR(1000) NOT NULL DEFAULT '',
+  data_hora_resultado DATETIME NOT NULL,
+  PRIMARY KEY (codigo_cliente, id_sistema, cpu),
+  KEY controle_resultado_data (resultado, data_hora_resultado)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
 -- The publisher's signature of the package (Base64 of a DER ECDSA P-256 signature);
 -- NULL for an unsigned version.
 ALTER TABLE atualizacaodb.versao ADD COLUMN IF NOT EXISTS assinatura TEXT NULL;
@@ -55,3 +70,6 @@ REVOKE SELECT ON atualizacaodb.controle_versao FROM 'atualizacaodb'@'%';
 REVOKE SELECT ON atualizacaodb.controle_versao FROM 'atualizacaodb'@'localhost';
 GRANT SELECT ON atualizacaodb.versao TO 'atualizacaodb'@'%';
 GRANT SELECT ON atualizacaodb.versao TO 'atualizacaodb'@'localhost';
+-- The run's outcome is only written (REPLACE): the agent never reads it back.
+GRANT INSERT, DELETE ON atualizacaodb.controle_resultado TO 'atualizacaodb'@'%';
+GRANT INSERT, DELETE ON atualizacaodb.controle_resultado TO 'atualizacaodb'@'localhost';

@@ -79,6 +79,19 @@ void ValidatePackageLink(const std::string& linkSistema) {
                 ". O endereço do pacote não pode conter caracteres de controle.");
         }
     }
+    // The download speaks HTTP only: another scheme would be asked for as plain HTTP at
+    // that scheme's port.
+    const auto sep = linkSistema.find("://");
+    if (sep != std::string::npos) {
+        std::string scheme = linkSistema.substr(0, sep);
+        for (char& c : scheme)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (scheme != "http" && scheme != "https") {
+            throw platform::Exception(
+                "Endereço inválido em link_sistema: " + QuotedForMessage(linkSistema) +
+                ". O pacote é baixado somente por http:// ou https://.");
+        }
+    }
 }
 
 }  // namespace agent

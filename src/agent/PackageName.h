@@ -17,8 +17,8 @@ void ValidatePackageName(const std::string& nomeVersao,
                          const std::string& programFileName = std::string());
 
 // The link goes into the request line of the HTTP request, so it must hold no control
-// character (a line break would add header lines). Otherwise raises platform::Exception
-// with a message that names link_sistema.
+// character (a line break would add header lines), and a scheme it names must be http or
+// https. Otherwise raises platform::Exception with a message that names link_sistema.
 void ValidatePackageLink(const std::string& linkSistema);
 
 }  // namespace agent

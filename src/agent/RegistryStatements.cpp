@@ -27,6 +27,21 @@ std::string ReplaceControleVersaoStatement(std::int32_t viIdEmpresa,
            ", now()); ";
 }
 
+std::string ReplaceControleResultadoStatement(std::int32_t codigoCliente, std::int32_t idSistema,
+                                              const std::string& cpu, const std::string& versaoAlvo,
+                                              const std::string& nomeVersao,
+                                              const std::string& resultado,
+                                              const std::string& mensagem) {
+    const auto text = [](const std::string& value) {
+        return "\"" + dbclient::EscapeStringLiteral(value) + "\"";
+    };
+    return "REPLACE INTO controle_resultado (codigo_cliente, id_sistema, cpu, versao_alvo, "
+           "nome_versao, resultado, mensagem, data_hora_resultado) VALUES (" +
+           std::to_string(codigoCliente) + ", " + std::to_string(idSistema) + ", " + text(cpu) +
+           ", " + text(versaoAlvo) + ", " + text(nomeVersao) + ", " + text(resultado) + ", " +
+           text(mensagem) + ", now())";
+}
+
 std::string SelectVersaoGeralStatement(std::int32_t viIdSistema, const std::string& vsVersaoAtual) {
     return kSelectVersao + std::to_string(viIdSistema) + kNewerThan + vsVersaoAtual +
            " AND codigo_cliente = 0  ORDER BY id DESC ";

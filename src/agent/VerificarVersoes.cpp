@@ -1,51 +1,23 @@
 // The version registry exchange of the update run: record this installation in
 // controle_versao, find the newest general version and the oldest version of this client
-// that are newer than the installed one, let the connection go, then fetch them.
-#include <chrono>
+// that are newer than the installed one, let the connection go, fetch them, then report
+// the run's outcome in controle_resultado.
 #include <optional>
-#include <random>
 
 #include "agent/CompositeVersion.h"
 #include "agent/PublishedVersion.h"
 #include "agent/RegistryStatements.h"
+#include "agent/RunOutcome.h"
 #include "agent/RunSettings.h"
+#include "agent/UpdateDatabase.h"
 #include "agent/uTravikVersoes.h"
 #include "dbclient/DbConnection.h"
 #include "dbclient/DbErrors.h"
 #include "dbclient/DbQuery.h"
+#include "platform/application.h"
 #include "platform/exception.h"
 
-#ifndef TRAVIK_DEFAULT_DB_PASSWORD
-#define TRAVIK_DEFAULT_DB_PASSWORD "58rtm36@"
-#endif
-
 namespace agent {
-
-namespace {
-
-constexpr const char* kDatabaseName = "atualizacaodb";
-constexpr const char* kUserName = "atualizacaodb";
-constexpr const char* kUserPassword = TRAVIK_DEFAULT_DB_PASSWORD;  // the build setting
-
-// A server too busy to take the login is tried again, at most this many logins in all.
-constexpr int kLoginAttempts = 4;
-
-// "Too many connections" and "User has too many connections": the server is busy, not
-// refusing this agent.
-bool IsBusyRefusal(const dbclient::EDbError& error) {
-    return error.MySQLErrorCode() == 1040 || error.MySQLErrorCode() == 1203;
-}
-
-// From a quarter of the longest wait to all of it (2 to 8 seconds by default), so agents
-// refused together do not come back together.
-std::chrono::milliseconds RetryWait() {
-    const unsigned longest = DatabaseRetryWaitMilliseconds();
-    static std::mt19937 random(std::random_device{}());
-    return std::chrono::milliseconds(
-        std::uniform_int_distribution<unsigned>(longest / 4, longest)(random));
-}
-
-}  // namespace
 
 void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
                                        const std::string& versaoExecutavel, int idSistema,
@@ -53,33 +25,16 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
     // Argument 1 stands unquoted in the SELECTs: refuse anything but a number before a
     // statement is sent.
     ValidateCurrentVersion(versaoAtual);
-    const DatabaseAddress address = UpdateDatabaseAddress();
 
     // The connection is held for the exchange only: the versions found are kept as plain
     // values, and the connection is closed before any package is downloaded, so a fleet
     // fetching its packages at once holds none of the server's connections.
     std::optional<TPublishedVersion> geral;
     std::optional<TPublishedVersion> cliente;
-    {
+    std::string cpu;
+    try {
         dbclient::TDbConnection connection;
-        connection.SetHost(address.host);
-        connection.SetDatabaseName(kDatabaseName);
-        connection.SetUserName(kUserName);
-        connection.SetUserPassword(kUserPassword);
-        connection.SetPortNumber(static_cast<std::uint32_t>(address.port));
-        // A server that stops answering ends the run with the lost-connection error.
-        connection.SetReadWriteTimeout(DatabaseTimeoutMilliseconds());
-        for (int attempt = 1;; ++attempt) {
-            try {
-                connection.SetConnected(true);
-                break;
-            } catch (const dbclient::EDbError& error) {
-                if (attempt == kLoginAttempts || !IsBusyRefusal(error)) throw;
-            }
-            // The wait keeps the agent answering: "Fechar" ends it here, without a message.
-            App().ProcessMessagesFor(RetryWait());
-            if (App().Terminated()) throw platform::EAbort();
-        }
+        ConnectUpdateDatabase(App(), connection, DatabaseTimeoutMilliseconds());
         if (!connection.Connected()) return;
 
         dbclient::TDbQuery query;
@@ -88,9 +43,10 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
         // server exactly as built, without comment removal or ":name" markers.
         query.SetRawText(true);
 
+        cpu = ObterEnderecoMAC();
         query.SQL().Clear();
-        query.SQL().Add(ReplaceControleVersaoStatement(idEmpresa, versaoExecutavel,
-                                                       ObterEnderecoMAC(), idSistema));
+        query.SQL().Add(
+            ReplaceControleVersaoStatement(idEmpresa, versaoExecutavel, cpu, idSistema));
         query.SetRequestLive(true);
         query.ExecSQL();
         query.Close();
@@ -108,13 +64,37 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
         query.Close();
         // Leaving this block frees the query, then the connection, which ends the session
         // (COM_QUIT).
+    } catch (const dbclient::EDbError&) {
+        // SIGINT or SIGTERM interrupts the wait for the server: that is the person
+        // closing the agent, not a database failure.
+        AbortIfCloseRequested(App());
+        throw;
     }
 
-    for (const auto& version : {geral, cliente})
-        if (version)
+    // The outcome is reported for the last version tried: the one that failed, or the
+    // last one fetched.
+    TRunOutcome outcome{.codigo_cliente = idEmpresa, .id_sistema = idSistema, .cpu = cpu};
+    try {
+        for (const auto& version : {geral, cliente}) {
+            if (!version) continue;
+            outcome.versao_alvo = version->vl_versao;
+            outcome.nome_versao = version->nome_versao;
             BaixarVersao(version->vl_versao, version->nome_versao, version->link_sistema,
                          version->md5_arquivo, version->id_sistema, version->codigo_cliente,
                          version->assinatura);
+        }
+    } catch (const platform::EAbort&) {
+        throw;  // closed by the person: no outcome
+    } catch (const std::exception& error) {
+        outcome.resultado = "erro";
+        outcome.mensagem = platform::MessageWithPeriod(error.what());  // as the box shows it
+        ReportRunOutcome(App(), outcome);
+        throw;
+    }
+    if (geral || cliente) {
+        outcome.resultado = "ok";
+        ReportRunOutcome(App(), outcome);
+    }
 }
 
 }  // namespace agent

@@ -225,9 +225,21 @@ void TDownloadWorker::HandleClose(TBlockingSocket& Sender) {
     NotifyStatus(Sender, hrSocketClose);
 }
 
+std::string TDownloadWorker::FailureText() const {
+    const std::string url = " (" + UrlWithoutCredentials(fDownloadUrl) + ")";
+    if (fSocketError != 0)
+        return "erro de conexão " + std::to_string(fSocketError) + ": " + fSocketErrorDesc + url;
+    return "a transferência terminou antes do fim do arquivo" + url;
+}
+
 void TDownloadWorker::HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason,
-                                         const std::string&) {
+                                         const std::string& Value) {
     switch (Reason) {
+        case hrError:
+            // "code,description"
+            fSocketError = static_cast<int>(ParseDecimal(TextBefore(Value, ",")).value_or(-1));
+            fSocketErrorDesc = TextAfter(Value, ",");
+            break;
         case hrSocketClose:
             HandleClose(Sender);
             break;

@@ -124,6 +124,10 @@ class TDownloadWorker {
     const std::string& DownloadUrl() const { return fDownloadUrl; }
     // The working file: its full path once the transfer has begun.
     const std::string& FilePart() const { return fFilePart; }
+    // Why the transfer did not bring the file, for the person at the PC (Portuguese, with
+    // the server's or the socket's own text): the last socket error with its code and the
+    // URL, or that the transfer ended before the end of the file.
+    virtual std::string FailureText() const;
 
   protected:
     // For workers of a protocol client: its socket and body buffer (neither owned).
@@ -180,6 +184,10 @@ class TDownloadWorker {
     TBeforeDownloadEvent fOnBeforeDownload;
     TAfterDownloadEvent fOnAfterDownload;
     TProcessMessages fProcessMessages;
+
+    // The last error the socket reported (hrError) during this transfer; 0: none.
+    int fSocketError = 0;
+    std::string fSocketErrorDesc;
 
     // Per request: the close was handled (later close notifications change nothing);
     // the body decision; the working file is already whole (nothing more to fetch).

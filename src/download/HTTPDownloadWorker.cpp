@@ -225,6 +225,25 @@ void THTTPDownloadWorker::StartDownload() {
     if (fOnAfterDownload) fOnAfterDownload(*this);
 }
 
+std::string THTTPDownloadWorker::FailureText() const {
+    const std::int32_t code = fHTTPClient->ResultCode();
+    // 500 without a reason is the client's mark of a request that got no status line.
+    const bool answered = code != 0 && (code != 500 || !fHTTPClient->ResultString().empty());
+    if (answered && code != 200 && code != 206) {
+        std::string status = std::to_string(code);
+        if (!fHTTPClient->ResultString().empty()) status += " " + fHTTPClient->ResultString();
+        // Through a proxy, the answer came from it (a refusal of its own, or the server's
+        // answer passed on): the proxy is named too.
+        const std::string& proxy = fHTTPClient->ProxyHost();
+        const std::string via = proxy.empty()
+                                    ? std::string()
+                                    : ", pelo proxy " + proxy + ":" + fHTTPClient->ProxyPort();
+        return "o servidor respondeu " + status + " (" + UrlWithoutCredentials(fDownloadUrl) + via +
+               ")";
+    }
+    return TDownloadWorker::FailureText();
+}
+
 bool THTTPDownloadWorker::FollowRedirect() {
     if (fRedirects >= kMaxRedirects) return false;
     const auto location = HeaderValue(fHTTPClient->Headers(), "Location");

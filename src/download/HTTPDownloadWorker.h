@@ -28,6 +28,9 @@ class THTTPDownloadWorker : public TDownloadWorker {
     void HandleSocketStatus(TBlockingSocket& Sender, TSocketHookReason Reason,
                             const std::string& Value) override;
     void StartDownload() override;
+    // The server's answer when it was no success ("o servidor respondeu 404 Not Found
+    // (url)"), else the base worker's text.
+    std::string FailureText() const override;
 
     THTTPClient& HTTPClient() { return *fHTTPClient; }
 

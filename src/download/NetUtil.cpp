@@ -176,6 +176,16 @@ TUrlParts SplitUrl(std::string_view url) {
     return r;
 }
 
+std::string UrlWithoutCredentials(std::string_view url) {
+    const auto scheme = url.find("://");
+    const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+    const auto at = url.find('@', start);
+    const auto slash = url.find('/', start);
+    if (at == std::string_view::npos || (slash != std::string_view::npos && slash < at))
+        return std::string(url);
+    return std::string(url.substr(0, start)) + std::string(url.substr(at + 1));
+}
+
 std::string PercentDecode(std::string_view s) {
     std::string r;
     r.reserve(s.size());

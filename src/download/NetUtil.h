@@ -51,6 +51,9 @@ struct TUrlParts {
 // port "80" ("443" for https, "21" for ftp); an empty host becomes "localhost";
 // "[...]" encloses an IPv6 host.
 TUrlParts SplitUrl(std::string_view url);
+// The URL as written, less the "user:password@" that SplitUrl would take from it: fit to
+// be shown or stored.
+std::string UrlWithoutCredentials(std::string_view url);
 
 // "%XX" (hexadecimal, either case) becomes that byte; "%" followed by a line break
 // (CR, LF, CR LF or LF CR) is dropped with the break; "%" followed by anything else is

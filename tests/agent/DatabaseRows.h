@@ -13,8 +13,9 @@ namespace agenttest {
 
 using Row = std::vector<std::string>;
 
-// Every row of a query, each field as text (NULL as the empty text).
-inline std::vector<Row> QueryRows(int port, const std::string& sql) {
+// A query of `sql` on a connection of the administrator, handed to `use`.
+template <class Use>
+void AsAdministrator(int port, const std::string& sql, Use use) {
     dbclient::TDbConnection connection;
     connection.SetHost("127.0.0.1");
     connection.SetPortNumber(static_cast<std::uint32_t>(port));
@@ -25,13 +26,25 @@ inline std::vector<Row> QueryRows(int port, const std::string& sql) {
     query.SetDatabase(&connection);
     query.SetRawText(true);
     query.SQL().Add(sql);
-    query.Open();
+    use(query);
+}
+
+inline void ExecuteSql(int port, const std::string& sql) {
+    AsAdministrator(port, sql, [](dbclient::TDbQuery& query) { query.ExecSQL(); });
+}
+
+// Every row of a query, each field as text (NULL as the empty text).
+inline std::vector<Row> QueryRows(int port, const std::string& sql) {
     std::vector<Row> rows;
-    for (query.First(); !query.Eof(); query.Next()) {
-        Row row;
-        for (int i = 0; i < query.FieldCount(); ++i) row.push_back(query.Fields()[i].AsString());
-        rows.push_back(std::move(row));
-    }
+    AsAdministrator(port, sql, [&](dbclient::TDbQuery& query) {
+        query.Open();
+        for (query.First(); !query.Eof(); query.Next()) {
+            Row row;
+            for (int i = 0; i < query.FieldCount(); ++i)
+                row.push_back(query.Fields()[i].AsString());
+            rows.push_back(std::move(row));
+        }
+    });
     return rows;
 }
 

@@ -10,6 +10,7 @@
 #include "agent/PackageSignature.h"
 #include "agent/ProgressBar.h"
 #include "agent/RegistryStatements.h"
+#include "agent/RunOutcome.h"
 #include "agent/StatusText.h"
 #include "dbclient/SqlEscape.h"
 #include "platform/exception.h"
@@ -50,6 +51,16 @@ TEST(RegistryStatements, HostileTextsStayInsideTheirLiterals) {
               "data_hora_atualizacao) VALUES  (1, \"1\\\", \\\"x\\\", 0, now()); DROP TABLE "
               "versao; -- \\\\ \\'\\n\\r\",\"a\\\"b\", 2, now()); ");
     EXPECT_EQ(sql.find('\n'), std::string::npos);
+}
+
+TEST(RunOutcome, TheMessageIsCutAtAThousandCharactersNeverInsideOne) {
+    const std::string ao = "\xC3\xA3";  // "ã", two bytes
+    std::string message;
+    for (int i = 0; i < 600; ++i) message += ao + "o";
+    const std::string stored = agent::StoredOutcomeMessage(message);
+    EXPECT_EQ(stored.size(), 1500u);  // 500 times "ão": 1000 characters
+    EXPECT_EQ(stored, message.substr(0, 1500));
+    EXPECT_EQ(agent::StoredOutcomeMessage("x" + ao), "x" + ao);
 }
 
 TEST(SqlEscape, EscapesExactlyTheCharactersThatAlterALiteral) {

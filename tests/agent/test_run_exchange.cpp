@@ -96,12 +96,13 @@ class Exchange : public ::testing::Test {
             if (entries[i].command == "Query") queries.push_back(entries[i].argument);
         return queries;
     }
-    // Only the statements the agent wrote itself (the query component adds SHOW INDEX
-    // and DESCRIBE of its own).
+    // Only the exchange's statements that the agent wrote itself (the query component adds
+    // SHOW INDEX and DESCRIBE of its own; the outcome's report comes after).
     std::vector<std::string> AgentStatementsSince(std::size_t mark) const {
         std::vector<std::string> own;
         for (const auto& q : QueriesSince(mark))
-            if (q.rfind("REPLACE", 0) == 0 || q.rfind("SELECT *", 0) == 0) own.push_back(q);
+            if (q.rfind("REPLACE INTO controle_versao", 0) == 0 || q.rfind("SELECT *", 0) == 0)
+                own.push_back(q);
         return own;
     }
     std::vector<agenttest::Row> ControleVersao(int cliente, int sistema) const {

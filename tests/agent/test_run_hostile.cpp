@@ -81,10 +81,9 @@ class Hostile : public ::testing::Test {
             {1, 1, 0, 5, 0, 0, 0, cut_->url("/pacote.bin"), md5, "pacote.bin"});
         rows += agenttest::InsertVersion(
             {2, 2, 0, 5, 0, 0, 0, garbage_->url("/pacote.bin"), md5, "pacote.bin"});
-        rows += agenttest::InsertVersion(
-            {3, 3, 0, 5, 0, 0, 0,
-             "http://127.0.0.1:" + std::to_string(testsupport::FreePort()) + "/pacote.bin", md5,
-             "pacote.bin"});
+        unreachable_ =
+            "http://127.0.0.1:" + std::to_string(testsupport::FreePort()) + "/pacote.bin";
+        rows += agenttest::InsertVersion({3, 3, 0, 5, 0, 0, 0, unreachable_, md5, "pacote.bin"});
         db_ = agenttest::StartUpdateDatabase(rows);
     }
     static void TearDownTestSuite() {
@@ -102,6 +101,7 @@ class Hostile : public ::testing::Test {
     }
 
     static inline std::string body_;
+    static inline std::string unreachable_;
     static inline Requests cutRequests_, garbageRequests_;
     static inline std::unique_ptr<testsupport::ScriptedServer> cut_, garbage_;
     static inline std::unique_ptr<testsupport::MariaDbServer> db_;
@@ -134,7 +134,10 @@ TEST_F(Hostile, AServerSendingOtherBytesGetsThreeAttemptsThenTheError) {
     const auto r = RunSystem(agent, 2);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.bin.\n");
+    std::string obtained = Md5Of(std::string(body_.size(), 'x'));
+    for (char& c : obtained) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.bin\nMotivo: MD5 esperado " +
+                         Md5Of(body_) + ", obtido " + obtained + ".\n");
     EXPECT_EQ(garbageRequests_.Get().size(), 3u);
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.bin"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
@@ -144,7 +147,10 @@ TEST_F(Hostile, AnUnreachableWebServerGetsThreeAttemptsThenTheError) {
     AgentFolder agent;
     const auto r = RunSystem(agent, 3);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, "Erro ao fazer o download do arquivo pacote.bin.\n");
+    EXPECT_EQ(r.err,
+              "Erro ao fazer o download do arquivo pacote.bin\nMotivo: erro de conexão "
+              "10061: Connection refused (" +
+                  unreachable_ + ")\n");
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.bin"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }

@@ -85,8 +85,13 @@ TEST_F(AgentProxy, WrongCredentialsEndTheRunWithTheDownloadErrorAndNoDirectAttem
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunThrough(agent, "http://ana:errada@" + proxy_->address());
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("Erro ao fazer o download do arquivo pacote.zip."), std::string::npos)
+    // The proxy's refusal, with the proxy named.
+    EXPECT_EQ(r.err.rfind("Erro ao fazer o download do arquivo pacote.zip\nMotivo: o servidor "
+                          "respondeu 401 Unauthorized (http://",
+                          0),
+              0u)
         << r.err;
+    EXPECT_TRUE(r.err.ends_with(", pelo proxy " + proxy_->address() + ")\n")) << r.err;
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
     EXPECT_EQ(web_->AccessLog().size(), mark);

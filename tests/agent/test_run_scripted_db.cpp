@@ -11,6 +11,7 @@
 
 #include "AgentRun.h"
 #include "testsupport/ScriptedMysql.h"
+#include "testsupport/ScriptedServer.h"
 
 using namespace std::chrono_literals;
 using agenttest::AgentFolder;
@@ -180,6 +181,28 @@ TEST(ScriptedDatabase, FecharDuringTheWaitEndsTheAgentAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(db.connections(), 1);
+}
+
+TEST(ScriptedDatabase, ClosingDuringTheGreetingEndsLikeFechar) {
+    // A server that takes the connection and never greets.
+    testsupport::ScriptedServer silent(
+        [](testsupport::ScriptedConnection& c, int) { c.RecvAll(20s); });
+    for (const int signo : {SIGTERM, SIGINT}) {
+        const int before = silent.connections();
+        AgentFolder agent;
+        testsupport::Process run(agent.Options(kArgs, silent.port()));
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (silent.connections() == before && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(silent.connections(), before + 1);
+        std::this_thread::sleep_for(300ms);  // the agent waits for the greeting
+        const auto sent = std::chrono::steady_clock::now();
+        run.Signal(signo);
+        const auto r = run.Wait(20s);
+        EXPECT_EQ(r.exitStatus, 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
+        EXPECT_EQ(r.out + r.err, "");
+    }
 }
 
 TEST(ScriptedDatabase, AFailedClientSelectEndsTheRunBeforeAnyDownload) {

@@ -17,7 +17,8 @@ const std::string kVersao = "3000000000000";
 
 // The error box of a refused package, as the headless agent prints it.
 std::string Refused(const std::string& nome) {
-    return "Assinatura inválida do arquivo " + nome + ".\n";
+    return "Erro ao fazer o download do arquivo " + nome +
+           "\nMotivo: Assinatura inválida do arquivo " + nome + ".\n";
 }
 
 // Each test uses its own system numbers, so one database serves them all. The agent

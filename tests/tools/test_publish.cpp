@@ -186,6 +186,45 @@ TEST_F(Publish, FleetCountsWhatTheAgentsReport) {
               "9,5,AA-BB,2.1.0.1,2020-01-01 10:00:00\n");
 }
 
+TEST_F(Publish, FleetFailuresListsTheMachinesWhoseLastUpdateFailed) {
+    // Published, then the file on the server replaced: every agent finds another digest.
+    WriteFile(*www_ / "troca.zip", kPackage);
+    ASSERT_EQ(PublishPackage(17, "/troca.zip", "2.1.0.15").exitStatus, 0);
+    WriteFile(*www_ / "troca.zip", "outro conteúdo");
+    const AgentFolder agent;
+    const auto failed = RunAgent(agent, 17, "43");
+    ASSERT_EQ(failed.exitStatus, 1);
+    // A machine whose run went well is not listed.
+    ASSERT_EQ(PublishPackage(18, "/pacote.zip").exitStatus, 0);
+    ASSERT_EQ(RunAgent(agent, 18, "44").exitStatus, 0);
+
+    const std::string cpu = Rows(
+        "SELECT cpu FROM atualizacaodb.controle_resultado WHERE "
+        "codigo_cliente = 43")[0][0];
+    const std::string box = failed.err.substr(0, failed.err.size() - 1);
+    auto r = Tool({"fleet", "--failures", "--csv", "--system", "17"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(
+        r.out,
+        std::regex("codigo_cliente,id_sistema,cpu,versao_alvo,nome_versao,mensagem,data_hora\n"
+                   "43,17," +
+                   cpu +
+                   R"(,2\.1\.0\.15,troca\.zip,"Erro ao fazer o download do arquivo troca\.zip)"
+                   "\n"
+                   R"(Motivo: MD5 esperado [0-9a-fA-F]{32}, obtido [0-9A-F]{32}\.",[0-9: -]{19})"
+                   "\n")))
+        << r.out;
+    r = Tool({"fleet", "--failures", "--days", "1", "--system", "17"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("Máquinas cuja última atualização falhou nos últimos 1 dia(s):"),
+              std::string::npos)
+        << r.out;
+    std::string oneLine = box;
+    oneLine.replace(oneLine.find('\n'), 1, " / ");
+    EXPECT_NE(r.out.find(oneLine), std::string::npos) << r.out;
+    EXPECT_EQ(Tool({"fleet", "--days", "3"}).exitStatus, 2);
+}
+
 TEST_F(Publish, ASignedVersionCarriesASignatureTheOpensslToolAccepts) {
     const testsupport::TempDir keys("travik-keys");
     for (const std::string name : {"chave", "outra"}) {

@@ -106,6 +106,8 @@ class WindowsAgent : public ::testing::Test {
                                           signature});
         rows += agenttest::InsertVersion(
             {7, 7, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip"});
+        rows += agenttest::InsertVersion(
+            {8, 8, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
         db_ = agenttest::StartUpdateDatabase(rows);
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
     }
@@ -265,18 +267,28 @@ TEST_F(WindowsAgent, AWholeUpdateRunEndsOnceItsAlertHasGone) {
               queries.end());
 }
 
-TEST_F(WindowsAgent, AWrongDigestEndsInTheErrorBoxAfterThreeDownloads) {
-    WindowsAgentFolder agent;
-    const std::size_t mark = web_->AccessLog().size();
-    testsupport::Process run(agent.Options(*wine_, 2, db_->port()));
-    const std::string box = ReadAndDismissErrorBox();
-    EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip."), std::string::npos)
-        << box;
-    const auto r = run.Wait(60s);
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
-    EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
-    EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+TEST_F(WindowsAgent, AFailedPackageEndsInTheErrorBoxWithItsCauseAfterThreeDownloads) {
+    std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
+    for (char& c : md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const auto& [sistema, motivo] :
+         {std::pair{2, "Motivo: MD5 esperado " + std::string(32, '0') + ", obtido " + md5 + "."},
+          std::pair{8, "Motivo: o servidor respondeu 404 Not Found (" +
+                           web_->url("/nao-existe.zip") + ")"}}) {
+        SCOPED_TRACE(sistema);
+        WindowsAgentFolder agent;
+        const std::size_t mark = web_->AccessLog().size();
+        testsupport::Process run(agent.Options(*wine_, sistema, db_->port()));
+        const std::string box = ReadAndDismissErrorBox();
+        // The first line as before, the cause on the next.
+        EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip\n" + motivo + "\n"),
+                  std::string::npos)
+            << box;
+        const auto r = run.Wait(60s);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
+        EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+        EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
+    }
 }
 
 TEST_F(WindowsAgent, WithThePublishersKeysOnlyAPackageSignedForItsRowIsTaken) {
@@ -296,7 +308,10 @@ TEST_F(WindowsAgent, WithThePublishersKeysOnlyAPackageSignedForItsRowIsTaken) {
         const std::size_t mark = web_->AccessLog().size();
         testsupport::Process run(agent.Options(*wine_, sistema, db_->port()));
         const std::string box = ReadAndDismissErrorBox();
-        EXPECT_NE(box.find("Assinatura inválida do arquivo pacote.zip."), std::string::npos) << box;
+        EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip\nMotivo: Assinatura "
+                           "inválida do arquivo pacote.zip."),
+                  std::string::npos)
+            << box;
         EXPECT_EQ(run.Wait(60s).exitStatus, 1);
         EXPECT_EQ(web_->AccessLogSince(mark).size(), 1u);
         EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));

@@ -1,7 +1,7 @@
-// fleet: what the machines report in controle_versao, where a machine is one row
-// (client, system, cpu). One report per run: the summary (per system and version, then
-// per client), the machines behind the newest version published for them, or the
-// machines that stopped reporting.
+// fleet: what the machines report in controle_versao (and controle_resultado), where a
+// machine is one row (client, system, cpu). One report per run: the summary (per system
+// and version, then per client), the machines behind the newest version published for
+// them, the machines that stopped reporting, or the machines whose last update failed.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -177,6 +177,43 @@ Report Silent(const std::vector<Machine>& machines, std::int64_t days) {
     return report;
 }
 
+// The machines whose last run ended in an error, newest first: the message is the error
+// box the person saw, its lines joined with " / " in the aligned table.
+Report Failures(dbclient::TDbConnection& db, const FleetFilter& filter,
+                std::optional<std::int64_t> days, bool csv) {
+    std::string extra = "resultado = 'erro'";
+    if (days)
+        extra += " AND data_hora_resultado >= NOW() - INTERVAL " + std::to_string(*days) + " DAY";
+    TextTable table({"codigo_cliente", "id_sistema", "cpu", "versao_alvo", "nome_versao",
+                     "mensagem", "data_hora"});
+    ForEachRow(
+        db,
+        "SELECT codigo_cliente, id_sistema, cpu, versao_alvo, nome_versao, mensagem, "
+        "data_hora_resultado FROM controle_resultado" +
+            filter.Where(extra) +
+            " ORDER BY data_hora_resultado DESC, codigo_cliente, id_sistema, cpu",
+        [&](dbclient::TDbQuery& q) {
+            std::string versao = q.Fields()[3].AsString();
+            // The composite number as A.B.C.D; any other text as it is.
+            if (!versao.empty() && versao.size() <= 18 &&
+                versao.find_first_not_of("0123456789") == std::string::npos)
+                versao = VersionFromComposite(std::stoull(versao)).Dotted();
+            std::string mensagem = q.Fields()[5].AsString();
+            if (!csv) {
+                for (std::size_t at; (at = mensagem.find('\n')) != std::string::npos;)
+                    mensagem.replace(at, 1, " / ");
+            }
+            table.Add({q.Fields()[0].AsString(), q.Fields()[1].AsString(), q.Fields()[2].AsString(),
+                       versao, q.Fields()[4].AsString(), mensagem, q.Fields()[6].AsString()});
+        });
+    Report report;
+    report.tables.emplace_back(
+        "Máquinas cuja última atualização falhou" +
+            (days ? " nos últimos " + std::to_string(*days) + " dia(s)" : std::string()) + ":",
+        std::move(table));
+    return report;
+}
+
 void PrintReport(const Report& report, bool csv) {
     for (std::size_t i = 0; i < report.tables.size(); ++i) {
         const auto& [title, table] = report.tables[i];
@@ -200,18 +237,24 @@ void PrintReport(const Report& report, bool csv) {
 
 int Fleet(const CommandLine& line, AdminSession& session) {
     auto allowed = kConnectionOptions;
-    allowed.insert(allowed.end(), {"system", "client", "behind", "silent", "csv"});
+    allowed.insert(allowed.end(),
+                   {"system", "client", "behind", "silent", "failures", "days", "csv"});
     line.AllowOnly(allowed, "fleet");
     FleetFilter filter{line.Number("system", kMaxCode), line.Number("client", kMaxCode)};
     const auto silentDays = line.Number("silent", 36500);
-    if (line.Has("behind") && silentDays)
-        throw UsageError("--behind e --silent são relatórios diferentes: dê um só");
+    const auto failureDays = line.Number("days", 36500);
+    if (int(line.Has("behind")) + int(silentDays.has_value()) + int(line.Has("failures")) > 1)
+        throw UsageError("--behind, --silent e --failures são relatórios diferentes: dê um só");
     if (silentDays && *silentDays == 0)
         throw UsageError("--silent deve ser um número de dias >= 1");
+    if (failureDays && (!line.Has("failures") || *failureDays == 0))
+        throw UsageError("--days vale com --failures, e deve ser um número de dias >= 1");
 
     auto& db = session.Database();
     Report report;
-    if (silentDays) {
+    if (line.Has("failures")) {
+        report = Failures(db, filter, failureDays, line.Has("csv"));
+    } else if (silentDays) {
         report = Silent(ReadMachines(db, filter.Where("data_hora_atualizacao < NOW() - INTERVAL " +
                                                       std::to_string(*silentDays) + " DAY")),
                         *silentDays);

@@ -5,7 +5,6 @@
 
 #include "agent/PackageName.h"
 #include "download/Downloader.h"
-#include "download/HTTPDownloadWorker.h"
 #include "download/NetUtil.h"
 #include "platform/exception.h"
 #include "platform/fs.h"
@@ -66,20 +65,11 @@ std::string FetchPackage(const std::string& url, const TemporaryFolder& folder) 
     const std::string file = folder.Path() + kFileName;
     if (platform::fs::FileExists(file)) return file;
 
-    std::string cause;
-    if (auto* worker = dynamic_cast<download::THTTPDownloadWorker*>(&downloader.Down())) {
-        auto& client = worker->HTTPClient();
-        if (client.ResultCode() != 0 && client.ResultCode() != 200 && client.ResultCode() != 206 &&
-            client.ResultCode() != 500)
-            cause = "o servidor respondeu " + std::to_string(client.ResultCode()) + " " +
-                    client.ResultString();
-        if (cause.empty() && client.Sock().LastError() != 0)
-            cause = "erro de conexão " + std::to_string(client.Sock().LastError()) + " (" +
-                    client.Sock().LastErrorDesc() + ")";
-    }
-    if (cause.empty()) cause = "a transferência não chegou ao fim";
-    throw platform::Exception("Não foi possível baixar " + url + ": " + cause +
-                              ". Confira o link e o servidor web.");
+    // The download's own account of the failure: the server's status, or the connection's
+    // error, with the URL (without a user or password).
+    throw platform::Exception(
+        "Não foi possível baixar o pacote: " + downloader.Down().FailureText() +
+        ". Confira o link e o servidor web.");
 }
 
 std::string FileNameOfUrl(const std::string& url) {

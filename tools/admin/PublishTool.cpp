@@ -23,17 +23,33 @@ constexpr const char* kUsage =
     "      faz com a versão o que um agente faria, sem instalar nada\n"
     "  withdraw --id N\n"
     "      retira uma versão publicada\n"
-    "  fleet [--system N] [--client N] [--behind | --silent DIAS] [--csv]\n"
-    "      o que as máquinas relatam em controle_versao\n"
+    "  fleet [--system N] [--client N] [--behind | --silent DIAS | --failures [--days D]]\n"
+    "        [--csv]\n"
+    "      o que as máquinas relatam em controle_versao; com --failures, as máquinas cuja\n"
+    "      última atualização falhou (controle_resultado), a mais recente primeiro\n"
     "\n"
     "--db: o servidor do banco de atualização (padrão: o do agente); --user: padrão root.\n"
     "A senha vem de TRAVIK_ADMIN_PASSWORD ou é pedida no terminal; nunca como argumento.\n"
     "Guia: docs/ADMIN.md\n";
 
 const std::vector<OptionSpec> kOptions = {
-    {"db"},          {"user"},       {"system"},        {"client"}, {"version"},
-    {"url"},         {"file"},       {"name"},          {"key"},    {"no-check", false},
-    {"id"},          {"public-key"}, {"behind", false}, {"silent"}, {"csv", false},
+    {"db"},
+    {"user"},
+    {"system"},
+    {"client"},
+    {"version"},
+    {"url"},
+    {"file"},
+    {"name"},
+    {"key"},
+    {"no-check", false},
+    {"id"},
+    {"public-key"},
+    {"behind", false},
+    {"silent"},
+    {"csv", false},
+    {"failures", false},
+    {"days"},
     {"help", false},
 };
 
