@@ -115,7 +115,8 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
                 break;
             case TSignatureVerdict::Refused:
                 platform::fs::RemoveFile(arquivo);
-                FalhaDoPacote(nome_versao, "Assinatura inválida do arquivo " + nome_versao);
+                throw platform::Exception("Assinatura inválida do arquivo " + nome_versao +
+                                          "\nMotivo: " + error);
             case TSignatureVerdict::Unverifiable:
                 // The machine cannot check signatures at all (its cryptographic library is
                 // missing): the package is kept for a run that can, and not recorded.

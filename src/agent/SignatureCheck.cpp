@@ -10,11 +10,17 @@ TSignatureVerdict CheckSignature(std::span<const std::string_view> keys, const s
                                  const std::string& assinatura, std::string& error) {
     constexpr std::string_view kBlanks = " \t\r\n";
     const std::size_t first = assinatura.find_first_not_of(kBlanks);
-    if (first == std::string::npos) return TSignatureVerdict::Refused;
+    if (first == std::string::npos) {
+        error = "a versão não tem assinatura no banco de dados";
+        return TSignatureVerdict::Refused;
+    }
     const std::size_t last = assinatura.find_last_not_of(kBlanks);
     const auto der =
         download::DecodeBase64(std::string_view(assinatura).substr(first, last - first + 1));
-    if (!der) return TSignatureVerdict::Refused;
+    if (!der) {
+        error = "a assinatura no banco de dados não é um texto Base64 válido";
+        return TSignatureVerdict::Refused;
+    }
 
     const platform::publickey::Sha256Digest digest = crypto::Sha256(message);
     bool unusable = false;
@@ -31,7 +37,10 @@ TSignatureVerdict CheckSignature(std::span<const std::string_view> keys, const s
                 break;
         }
     }
-    return unusable ? TSignatureVerdict::Unverifiable : TSignatureVerdict::Refused;
+    if (unusable) return TSignatureVerdict::Unverifiable;
+    error = "nenhuma chave do publicador aceita a assinatura deste arquivo para esta versão e "
+            "este cliente";
+    return TSignatureVerdict::Refused;
 }
 
 }  // namespace agent

@@ -15,7 +15,8 @@ enum class TSignatureVerdict {
 
 // `assinatura` is the row's text: Base64 (standard alphabet, with padding) of a DER ECDSA
 // P-256 signature over the SHA-256 of `message`; spaces, tabs, CR and LF around it are
-// ignored.
+// ignored. `error` gives the cause of a refusal (in Portuguese, for the error box) or why a
+// key could not be used.
 TSignatureVerdict CheckSignature(std::span<const std::string_view> keys, const std::string& message,
                                  const std::string& assinatura, std::string& error);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -15,10 +16,13 @@ using agenttest::AgentFolder;
 
 const std::string kVersao = "3000000000000";
 
-// The error box of a refused package, as the headless agent prints it.
-std::string Refused(const std::string& nome) {
-    return "Erro ao fazer o download do arquivo " + nome +
-           "\nMotivo: Assinatura inválida do arquivo " + nome + ".\n";
+// The error box of a refused package, as the headless agent prints it, with its cause.
+const std::string kNoSignature = "a versão não tem assinatura no banco de dados";
+const std::string kNotBase64 = "a assinatura no banco de dados não é um texto Base64 válido";
+const std::string kNoKeyAccepts =
+    "nenhuma chave do publicador aceita a assinatura deste arquivo para esta versão e este cliente";
+std::string Refused(const std::string& nome, const std::string& motivo) {
+    return "Assinatura inválida do arquivo " + nome + "\nMotivo: " + motivo + ".\n";
 }
 
 // Each test uses its own system numbers, so one database serves them all. The agent
@@ -113,13 +117,16 @@ TEST_F(Signature, APackageSignedForItsRowByAnyBuiltInKeyIsTaken) {
 
 // Whatever is wrong with the signature: one download, the file deleted, nothing recorded.
 TEST_F(Signature, AnyOtherSignatureRefusesThePackageAfterOneDownload) {
-    for (const int sistema : {4, 5, 6, 7, 8, 9, 10, 11}) {
+    const std::map<int, std::string> causes = {
+        {4, kNoKeyAccepts}, {5, kNoKeyAccepts}, {6, kNoKeyAccepts},  {7, kNoSignature},
+        {8, kNoSignature},  {9, kNotBase64},    {10, kNoKeyAccepts}, {11, kNoKeyAccepts}};
+    for (const auto& [sistema, motivo] : causes) {
         const AgentFolder agent = SignedAgent();
         const std::size_t mark = web_->AccessLog().size();
         const auto r = RunSystem(agent, sistema);
         EXPECT_EQ(r.exitStatus, 1) << sistema;
         EXPECT_EQ(r.out, "") << sistema;
-        EXPECT_EQ(r.err, Refused("pacote.zip")) << sistema;
+        EXPECT_EQ(r.err, Refused("pacote.zip", motivo)) << sistema;
         EXPECT_EQ(web_->AccessLogSince(mark).size(), 1u) << sistema;
         EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip")) << sistema;
         EXPECT_FALSE(testsupport::PathExists(agent.Ini())) << sistema;
@@ -132,7 +139,7 @@ TEST_F(Signature, AnUnsignedPackageAlreadyThereIsRefusedWithoutTransfer) {
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunSystem(agent, 7);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, Refused("pacote.zip"));
+    EXPECT_EQ(r.err, Refused("pacote.zip", kNoSignature));
     EXPECT_TRUE(web_->AccessLogSince(mark).empty());
     EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
@@ -143,7 +150,7 @@ TEST_F(Signature, ARefusalEndsTheRunAfterTheVersionsAlreadyTaken) {
         const AgentFolder agent = SignedAgent();
         const auto r = RunSystem(agent, 12);
         EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_EQ(r.err, Refused("cliente.zip"));
+        EXPECT_EQ(r.err, Refused("cliente.zip", kNoKeyAccepts));
         EXPECT_TRUE(testsupport::PathExists(agent / "pacote.zip"));
         EXPECT_FALSE(testsupport::PathExists(agent / "cliente.zip"));
         EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
@@ -154,7 +161,7 @@ TEST_F(Signature, ARefusalEndsTheRunAfterTheVersionsAlreadyTaken) {
     const std::size_t mark = web_->AccessLog().size();
     const auto r = RunSystem(agent, 13);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, Refused("pacote.zip"));
+    EXPECT_EQ(r.err, Refused("pacote.zip", kNoSignature));
     const auto log = web_->AccessLogSince(mark);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].uri, "/pacote.zip");
@@ -183,7 +190,7 @@ TEST_F(Signature, ADatabaseWithoutTheColumnHasNoSignatures) {
     const AgentFolder signedAgent = SignedAgent();
     auto r = signedAgent.Run(args, old.port());
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, Refused("pacote.zip"));
+    EXPECT_EQ(r.err, Refused("pacote.zip", kNoSignature));
     EXPECT_FALSE(testsupport::PathExists(signedAgent.Ini()));
     const AgentFolder agent;
     r = agent.Run(args, old.port());
