@@ -9,6 +9,7 @@
 #include "admin/Commands.h"
 #include "admin/TextTable.h"
 #include "admin/VersionNumber.h"
+#include "admin/VersionRows.h"
 #include "dbclient/DbQuery.h"
 
 namespace admin {
@@ -35,16 +36,6 @@ struct FleetFilter {
         return where.empty() ? where : " WHERE" + where.substr(4);
     }
 };
-
-template <class Read>
-void ForEachRow(dbclient::TDbConnection& db, const std::string& sql, Read read) {
-    dbclient::TDbQuery query;
-    query.SetDatabase(&db);
-    query.SetRawText(true);
-    query.SQL().Add(sql);
-    query.Open();
-    for (query.First(); !query.Eof(); query.Next()) read(query);
-}
 
 std::vector<Machine> ReadMachines(dbclient::TDbConnection& db, const std::string& where) {
     std::vector<Machine> machines;

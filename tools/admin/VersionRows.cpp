@@ -25,17 +25,6 @@ std::string SelectVersions(bool withSignature) {
            (withSignature ? "assinatura" : "NULL assinatura") + " FROM versao";
 }
 
-// Runs a SELECT and hands each row to `read`.
-template <class Read>
-void ForEachRow(dbclient::TDbConnection& db, const std::string& sql, Read read) {
-    dbclient::TDbQuery query;
-    query.SetDatabase(&db);
-    query.SetRawText(true);
-    query.SQL().Add(sql);
-    query.Open();
-    for (query.First(); !query.Eof(); query.Next()) read(query);
-}
-
 std::vector<PublishedVersion> ReadVersions(dbclient::TDbConnection& db, const std::string& where,
                                            const std::string& order) {
     std::vector<PublishedVersion> rows;

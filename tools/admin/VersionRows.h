@@ -10,8 +10,20 @@
 
 #include "admin/VersionNumber.h"
 #include "dbclient/DbConnection.h"
+#include "dbclient/DbQuery.h"
 
 namespace admin {
+
+// Runs a SELECT and hands each row, as the open query, to `read`.
+template <class Read>
+void ForEachRow(dbclient::TDbConnection& db, const std::string& sql, Read read) {
+    dbclient::TDbQuery query;
+    query.SetDatabase(&db);
+    query.SetRawText(true);
+    query.SQL().Add(sql);
+    query.Open();
+    for (query.First(); !query.Eof(); query.Next()) read(query);
+}
 
 struct PublishedVersion {
     std::int64_t id = 0;
