@@ -23,6 +23,12 @@ class DynamicLibrary {
     bool Loaded() const { return handle_ != nullptr; }
     // Address of an exported symbol, or null.
     void* Symbol(const char* name) const;
+    // Sets `function` to the exported symbol `name`, or to null; true when it was found.
+    template <typename F>
+    bool Find(F& function, const char* name) const {
+        function = reinterpret_cast<F>(Symbol(name));
+        return function != nullptr;
+    }
 
   private:
     void* handle_ = nullptr;

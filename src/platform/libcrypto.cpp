@@ -65,9 +65,9 @@ struct Api {
 
 template <typename Fn>
 bool Resolve(const DynamicLibrary& library, const char* name, Fn& fn, std::string& missing) {
-    fn = reinterpret_cast<Fn>(library.Symbol(name));
-    if (fn == nullptr && missing.empty()) missing = name;
-    return fn != nullptr;
+    if (library.Find(fn, name)) return true;
+    if (missing.empty()) missing = name;
+    return false;
 }
 
 std::unique_ptr<Api> LoadApi(std::string& error) {

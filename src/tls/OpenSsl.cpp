@@ -19,8 +19,7 @@ std::atomic<int> gContexts{0};
 
 template <typename Fn>
 bool Resolve(const platform::DynamicLibrary& library, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(library.Symbol(name));
-    return fn != nullptr;
+    return library.Find(fn, name);
 }
 
 void Forget() {

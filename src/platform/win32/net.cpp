@@ -49,31 +49,24 @@ Winsock& Api() {
     return winsock;
 }
 
-template <typename F>
-bool Find(const DynamicLibrary& library, F& function, const char* name) {
-    function = reinterpret_cast<F>(library.Symbol(name));
-    return function != nullptr;
-}
-
 bool LoadWinsock(Winsock& w) {
     if (!w.library.Load("ws2_32.dll")) return false;
     const DynamicLibrary& l = w.library;
-    const bool all =
-        Find(l, w.WSAStartup, "WSAStartup") && Find(l, w.WSAGetLastError, "WSAGetLastError") &&
-        Find(l, w.WSASetLastError, "WSASetLastError") && Find(l, w.socket, "socket") &&
-        Find(l, w.closesocket, "closesocket") && Find(l, w.ioctlsocket, "ioctlsocket") &&
-        Find(l, w.send, "send") && Find(l, w.recv, "recv") && Find(l, w.select, "select") &&
-        Find(l, w.connect, "connect") && Find(l, w.bind, "bind") &&
-        Find(l, w.getsockname, "getsockname") && Find(l, w.getpeername, "getpeername") &&
-        Find(l, w.setsockopt, "setsockopt") && Find(l, w.getsockopt, "getsockopt") &&
-        Find(l, w.shutdown, "shutdown") && Find(l, w.inet_addr, "inet_addr") &&
-        Find(l, w.gethostbyname, "gethostbyname");
+    const bool all = l.Find(w.WSAStartup, "WSAStartup") &&
+                     l.Find(w.WSAGetLastError, "WSAGetLastError") &&
+                     l.Find(w.WSASetLastError, "WSASetLastError") && l.Find(w.socket, "socket") &&
+                     l.Find(w.closesocket, "closesocket") && l.Find(w.ioctlsocket, "ioctlsocket") &&
+                     l.Find(w.send, "send") && l.Find(w.recv, "recv") &&
+                     l.Find(w.select, "select") && l.Find(w.connect, "connect") &&
+                     l.Find(w.bind, "bind") && l.Find(w.getsockname, "getsockname") &&
+                     l.Find(w.getpeername, "getpeername") && l.Find(w.setsockopt, "setsockopt") &&
+                     l.Find(w.getsockopt, "getsockopt") && l.Find(w.shutdown, "shutdown") &&
+                     l.Find(w.inet_addr, "inet_addr") && l.Find(w.gethostbyname, "gethostbyname");
     if (!all) return false;
     // Without the address-information functions, lookups are IPv4 only.
     const auto lookups = [&](const DynamicLibrary& from) {
-        return Find(from, w.getaddrinfo, "getaddrinfo") &&
-               Find(from, w.freeaddrinfo, "freeaddrinfo") &&
-               Find(from, w.getnameinfo, "getnameinfo");
+        return from.Find(w.getaddrinfo, "getaddrinfo") &&
+               from.Find(w.freeaddrinfo, "freeaddrinfo") && from.Find(w.getnameinfo, "getnameinfo");
     };
     if (!lookups(w.library) && !(w.ipv6Library.Load("wship6.dll") && lookups(w.ipv6Library))) {
         w.getaddrinfo = nullptr;
@@ -246,8 +239,8 @@ int ShutdownSend(socket_t s) {
 int PendingError(socket_t s) {
     int error = 0;
     int size = sizeof error;
-    if (Api().getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
-                         &size) != 0)
+    if (Api().getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
+        0)
         return LastError();
     return error;
 }
@@ -273,8 +266,8 @@ std::string NumericHost(const SocketAddress& address) {
                "." + std::to_string(b[3]);
     }
     char host[NI_MAXHOST] = "";
-    if (Api().getnameinfo(AsSockaddr(address), AddressLength(address), host, sizeof host, nullptr, 0,
-                          NI_NUMERICHOST) != 0)
+    if (Api().getnameinfo(AsSockaddr(address), AddressLength(address), host, sizeof host, nullptr,
+                          0, NI_NUMERICHOST) != 0)
         return std::string();
     return host;
 }
@@ -310,8 +303,8 @@ int ResolveAddress(const std::string& host, const std::string& port, AddressFami
     const int rc = Api().getaddrinfo(ansiHost.empty() ? nullptr : ansiHost.c_str(), port.c_str(),
                                      &hints, &found);
     if (rc == 0 && found != nullptr) {
-        const std::size_t n = found->ai_addrlen < sizeof address.storage ? found->ai_addrlen
-                                                                          : sizeof address.storage;
+        const std::size_t n =
+            found->ai_addrlen < sizeof address.storage ? found->ai_addrlen : sizeof address.storage;
         std::memcpy(address.storage, found->ai_addr, n);
     }
     if (found != nullptr) Api().freeaddrinfo(found);

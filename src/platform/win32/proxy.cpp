@@ -44,23 +44,17 @@ struct WinHttp {
     BOOL(WINAPI* closeHandle)(HINTERNET) = nullptr;
 };
 
-template <typename F>
-bool Find(const DynamicLibrary& library, F& function, const char* name) {
-    function = reinterpret_cast<F>(library.Symbol(name));
-    return function != nullptr;
-}
-
 // Loaded once; shared with the helper threads, so the library stays while one runs.
 std::shared_ptr<const WinHttp> Api() {
     static const std::shared_ptr<const WinHttp> api = []() -> std::shared_ptr<const WinHttp> {
         auto w = std::make_shared<WinHttp>();
         if (!w->library.Load("winhttp.dll")) return nullptr;
         const auto& l = w->library;
-        if (!Find(l, w->getIEProxyConfig, "WinHttpGetIEProxyConfigForCurrentUser") ||
-            !Find(l, w->detectAutoProxyConfigUrl, "WinHttpDetectAutoProxyConfigUrl") ||
-            !Find(l, w->open, "WinHttpOpen") || !Find(l, w->setTimeouts, "WinHttpSetTimeouts") ||
-            !Find(l, w->getProxyForUrl, "WinHttpGetProxyForUrl") ||
-            !Find(l, w->closeHandle, "WinHttpCloseHandle"))
+        if (!l.Find(w->getIEProxyConfig, "WinHttpGetIEProxyConfigForCurrentUser") ||
+            !l.Find(w->detectAutoProxyConfigUrl, "WinHttpDetectAutoProxyConfigUrl") ||
+            !l.Find(w->open, "WinHttpOpen") || !l.Find(w->setTimeouts, "WinHttpSetTimeouts") ||
+            !l.Find(w->getProxyForUrl, "WinHttpGetProxyForUrl") ||
+            !l.Find(w->closeHandle, "WinHttpCloseHandle"))
             return nullptr;
         return w;
     }();

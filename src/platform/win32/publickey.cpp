@@ -50,8 +50,7 @@ struct SystemApi {
 
 template <typename F>
 void Find(const DynamicLibrary& library, F& function, const char* name, std::string& missing) {
-    function = reinterpret_cast<F>(library.Symbol(name));
-    if (function == nullptr && missing.empty()) missing = name;
+    if (!library.Find(function, name) && missing.empty()) missing = name;
 }
 
 std::unique_ptr<SystemApi> LoadSystemApi(std::string& error) {

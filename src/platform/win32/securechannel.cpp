@@ -49,24 +49,18 @@ struct Sspi {
     decltype(&::CryptDecodeObjectEx) CryptDecodeObjectEx = nullptr;
 };
 
-template <typename F>
-bool Find(const DynamicLibrary& library, F& function, const char* name) {
-    function = reinterpret_cast<F>(library.Symbol(name));
-    return function != nullptr;
-}
-
 std::unique_ptr<Sspi> LoadSspi() {
     auto api = std::make_unique<Sspi>();
     INIT_SECURITY_INTERFACE_W init = nullptr;
-    if (!api->secur32.Load("secur32.dll") || !Find(api->secur32, init, SECURITY_ENTRYPOINT_ANSIW) ||
+    if (!api->secur32.Load("secur32.dll") || !api->secur32.Find(init, SECURITY_ENTRYPOINT_ANSIW) ||
         !api->crypt32.Load("crypt32.dll") ||
-        !Find(api->crypt32, api->CertGetCertificateChain, "CertGetCertificateChain") ||
-        !Find(api->crypt32, api->CertVerifyCertificateChainPolicy,
-              "CertVerifyCertificateChainPolicy") ||
-        !Find(api->crypt32, api->CertFreeCertificateChain, "CertFreeCertificateChain") ||
-        !Find(api->crypt32, api->CertFreeCertificateContext, "CertFreeCertificateContext") ||
-        !Find(api->crypt32, api->CertFindExtension, "CertFindExtension") ||
-        !Find(api->crypt32, api->CryptDecodeObjectEx, "CryptDecodeObjectEx"))
+        !api->crypt32.Find(api->CertGetCertificateChain, "CertGetCertificateChain") ||
+        !api->crypt32.Find(api->CertVerifyCertificateChainPolicy,
+                           "CertVerifyCertificateChainPolicy") ||
+        !api->crypt32.Find(api->CertFreeCertificateChain, "CertFreeCertificateChain") ||
+        !api->crypt32.Find(api->CertFreeCertificateContext, "CertFreeCertificateContext") ||
+        !api->crypt32.Find(api->CertFindExtension, "CertFindExtension") ||
+        !api->crypt32.Find(api->CryptDecodeObjectEx, "CryptDecodeObjectEx"))
         return nullptr;
     api->sspi = init();
     if (api->sspi == nullptr) return nullptr;
