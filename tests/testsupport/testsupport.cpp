@@ -15,10 +15,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -459,7 +461,12 @@ TestCertificates::Issued TestCertificates::Issue(const Request& request) {
                                  ".index\nnew_certs_dir = " + dir_.path() + "\nserial = " + base +
                                  ".serial\ndefault_md = sha256\npolicy = any\n"
                                  "unique_subject = no\n[any]\ncommonName = supplied\n");
-    WriteFile(base + ".serial", "1000\n");
+    // A serial of its own: two certificates of one issuer with the same serial are one
+    // certificate to a client that caches them (Wine's chain engine does).
+    char serial[17];
+    std::snprintf(serial, sizeof serial, "%016llX",
+                  static_cast<unsigned long long>(std::random_device{}()) << 32 | issued_);
+    WriteFile(base + ".serial", std::string(serial) + "\n");
     Openssl({"ca", "-batch", "-notext", "-config", base + ".cnf", "-cert", ca, "-keyfile", caKey,
              "-in", base + ".csr", "-out", issued.cert, "-startdate", request.startDate, "-enddate",
              request.endDate, "-extfile", base + ".ext"});

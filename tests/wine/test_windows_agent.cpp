@@ -76,7 +76,7 @@ class WindowsAgent : public ::testing::Test {
         // Plain requests under /lento/ are slow, so the agent can be stopped half-way.
         web_ = std::make_unique<testsupport::NginxServer>(www_->path(),
                                                           "    location /lento/ {\n"
-                                                          "      limit_rate 128k;\n"
+                                                          "      limit_rate 64k;\n"
                                                           "    }\n");
         const std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
         std::string rows;
