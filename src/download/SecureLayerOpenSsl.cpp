@@ -67,8 +67,7 @@ bool TSecureLayerOpenSsl::FailCall(const char* what, int result) {
         TakeReason();
         const char* text = ssl.X509_verify_cert_error_string(verify);
         return Fail(-1, std::string("TLS certificate rejected: ") +
-                            (text != nullptr ? text : "verification failed") + " (" + FSNIHost +
-                            ")");
+                            (text != nullptr ? text : "verification failed") + " (" + FHost + ")");
     }
     const std::string reason = TakeReason();
     return Fail(-1, std::string("TLS ") + what +
@@ -134,6 +133,7 @@ bool TSecureLayerOpenSsl::Connect(net::socket_t socket) {
     // The certificate must name the host: an address literal is compared with the
     // certificate's IP addresses, a name with its DNS names. Only names go out as SNI.
     const std::string& host = FSNIHost;
+    FHost = host;
     const bool address = IsIP4(host) || IsIP6(host);
     bool ready = !host.empty() && ssl.SSL_set_fd(FSsl, static_cast<int>(socket)) == 1;
     if (ready && address)

@@ -45,6 +45,9 @@ class TSecureLayerOpenSsl final : public TSecureLayer {
     tls::SslContext* FContext = nullptr;
     tls::Ssl* FSsl = nullptr;
     platform::net::socket_t FSocket = platform::net::kInvalidSocket;
+    // The host the session's certificates must name (the server name is a setting of the
+    // request, cleared once it is connected; a renegotiation is checked later).
+    std::string FHost;
     // A send or receive failed: the session is unusable and has no orderly end.
     bool FBroken = false;
 };

@@ -9,6 +9,7 @@
 #include "download/Downloader.h"
 #include "download/HttpClient.h"
 #include "test_downloader_support.h"
+#include "testsupport/ScriptedServer.h"
 #include "testsupport/testsupport.h"
 
 using namespace download;
@@ -47,6 +48,8 @@ class Https : public ::testing::Test {
         const NginxTls oldTls{good.cert, good.key, "TLSv1.1", "DEFAULT:@SECLEVEL=0"};
         old_ = std::make_unique<NginxServer>(root_->path(), "", &oldTls);
         ::setenv("SSL_CERT_FILE", certs_->ca().c_str(), 1);
+        good_ = good;
+        wrongNameCert_ = wrongName;
     }
     static void TearDownTestSuite() {
         ::unsetenv("SSL_CERT_FILE");
@@ -72,6 +75,7 @@ class Https : public ::testing::Test {
     static inline std::unique_ptr<testsupport::TempDir> root_;
     static inline std::unique_ptr<NginxServer> plain_, secure_, redirector_, foreign_, wrongName_,
         old_;
+    static inline testsupport::TestCertificates::Issued good_, wrongNameCert_;
     testsupport::TempDir dest{"travik-https-dest"};
     TDownloader d;
     Recorder rec{d};
@@ -152,6 +156,30 @@ TEST_F(Https, UntrustedOrOldServersEndTheAttemptWithTheCause) {
         EXPECT_FALSE(PathExists(Target())) << c.cause;
         EXPECT_EQ(ReadFile(Target() + ".part"), "") << c.cause;
         EXPECT_TRUE(c.server->AccessLog().empty()) << c.cause;
+    }
+}
+
+// A server that renegotiates once it has the request: the new handshake is verified like
+// the first, so the same certificate lets the answer through and one for another name
+// ends the attempt with its cause.
+TEST_F(Https, ARenegotiationIsVerifiedLikeTheFirstHandshake) {
+    for (const auto* second : {&good_, &wrongNameCert_}) {
+        testsupport::ScriptedServer server([&](testsupport::ScriptedConnection& c, int) {
+            if (!c.StartTls(good_.cert, good_.key, /*renegotiable=*/true)) return;
+            c.RecvUntil("\r\n\r\n");
+            if (c.Renegotiate(second->cert, second->key))
+                c.Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody");
+        });
+        THTTPClient http;
+        const bool ok = http.HTTPMethod("GET", server.url("/pkg.bin").replace(0, 4, "https"));
+        if (second == &good_) {
+            EXPECT_TRUE(ok) << http.Sock().LastErrorDesc();
+            EXPECT_EQ(http.Document().Bytes(), "body");
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(http.Sock().LastErrorDesc(),
+                      "TLS certificate rejected: IP address mismatch (127.0.0.1)");
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -44,7 +45,8 @@ bool ScriptedConnection::Send(const std::string& bytes) {
     return true;
 }
 
-bool ScriptedConnection::StartTls(const std::string& certFile, const std::string& keyFile) {
+bool ScriptedConnection::StartTls(const std::string& certFile, const std::string& keyFile,
+                                  bool renegotiable) {
     // The TLS library writes to the socket without MSG_NOSIGNAL: a client that went away
     // must not end the test program.
     static std::once_flag ignorePipe;
@@ -53,13 +55,48 @@ bool ScriptedConnection::StartTls(const std::string& certFile, const std::string
     session->context = SSL_CTX_new(TLS_server_method());
     if (!session->context ||
         SSL_CTX_use_certificate_chain_file(session->context, certFile.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(session->context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        SSL_CTX_use_PrivateKey_file(session->context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        (renegotiable && SSL_CTX_set_max_proto_version(session->context, TLS1_2_VERSION) != 1))
         return false;
     session->ssl = SSL_new(session->context);
     if (!session->ssl || SSL_set_fd(session->ssl, fd_) != 1 || SSL_accept(session->ssl) != 1)
         return false;
     tls_ = std::move(session);
     return true;
+}
+
+bool ScriptedConnection::Renegotiate(const std::string& certFile, const std::string& keyFile,
+                                     std::chrono::milliseconds timeout) {
+    if (!tls_) return false;
+    SSL* ssl = tls_->ssl;
+    // A full handshake, so that the client sees the new certificate.
+    SSL_set_options(ssl, SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
+    if (SSL_use_certificate_chain_file(ssl, certFile.c_str()) != 1 ||
+        SSL_use_PrivateKey_file(ssl, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_renegotiate(ssl) != 1 || SSL_do_handshake(ssl) != 1)
+        return false;
+    // The client's new handshake goes through the reads, each of which returns after a
+    // handshake record; data that comes with it is kept.
+    SSL_clear_mode(ssl, SSL_MODE_AUTO_RETRY);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (SSL_renegotiate_pending(ssl) == 1) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        // A read waits at most until the deadline, also in the middle of the handshake.
+        const timeval wait{static_cast<time_t>(left.count() / 1000),
+                           static_cast<suseconds_t>(left.count() % 1000 * 1000)};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char chunk[4096];
+        const int n = SSL_read(ssl, chunk, sizeof chunk);
+        if (n > 0)
+            pending_.append(chunk, static_cast<std::size_t>(n));
+        else if (SSL_get_error(ssl, n) != SSL_ERROR_WANT_READ)
+            break;
+    }
+    const timeval forever{};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &forever, sizeof forever);
+    return SSL_renegotiate_pending(ssl) == 0;
 }
 
 bool ScriptedConnection::ReadSome(std::chrono::milliseconds timeout) {

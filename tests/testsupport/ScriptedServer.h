@@ -35,8 +35,14 @@ class ScriptedConnection {
     // Whatever arrives until the peer closes or time runs out.
     std::string RecvAll(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Goes on over TLS as the server of the session, with this certificate and key (PEM
-    // files); false when the handshake fails.
-    bool StartTls(const std::string& certFile, const std::string& keyFile);
+    // files); false when the handshake fails. `renegotiable` holds the session at TLS 1.2,
+    // the last version that renegotiates.
+    bool StartTls(const std::string& certFile, const std::string& keyFile,
+                  bool renegotiable = false);
+    // Asks the client for a new handshake, in which the server shows this certificate;
+    // true once the client has completed it within `timeout`.
+    bool Renegotiate(const std::string& certFile, const std::string& keyFile,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool IsTls() const { return tls_ != nullptr; }
     void ShutdownWrite();
     // Closes with a reset (RST) instead of an orderly close.

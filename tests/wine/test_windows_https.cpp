@@ -4,6 +4,7 @@
 // time. Driven through travik-https.exe (tests/win32/travik-https.cpp).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -77,6 +78,8 @@ class WindowsHttps : public ::testing::Test {
         const std::string der = *certs_ / "ca.der";
         testsupport::Openssl({"x509", "-in", certs_->ca(), "-outform", "DER", "-out", der});
         trusted_ = Https({"trust", WineSession::WindowsPath(der)});
+        good_ = good;
+        wrongNameCert_ = wrongName;
     }
     static void TearDownTestSuite() {
         wine_.reset();
@@ -111,6 +114,7 @@ class WindowsHttps : public ::testing::Test {
     static inline std::unique_ptr<testsupport::ScriptedServer> silent_;
     static inline std::unique_ptr<WineSession> wine_;
     static inline testsupport::ProcessResult trusted_;
+    static inline testsupport::TestCertificates::Issued good_, wrongNameCert_;
     testsupport::TempDir dest_{"travik-win-https-dest"};
 };
 
@@ -174,6 +178,29 @@ TEST_F(WindowsHttps, ARevocationServerThatDoesNotAnswerLeavesTheStatusUnknown) {
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "Schannel\nstatus 200\n") << r.err;
     EXPECT_GE(silent_->connections(), 1);
+}
+
+// A server that renegotiates once it has the request, showing a certificate the client
+// would have refused at the start. Wine's TLS cannot renegotiate: the transfer ends at
+// once with that cause, and nothing of the answer is taken.
+TEST_F(WindowsHttps, ARenegotiationEndsTheTransferWithItsCause) {
+    std::atomic<bool> renegotiated{false};
+    testsupport::ScriptedServer server([&](testsupport::ScriptedConnection& c, int) {
+        if (!c.StartTls(good_.cert, good_.key, /*renegotiable=*/true)) return;
+        c.RecvUntil("\r\n\r\n");
+        if (!c.Renegotiate(wrongNameCert_.cert, wrongNameCert_.key, 60s)) return;
+        renegotiated = true;
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody");
+    });
+    const std::string out = dest_ / "renegotiated.bin";
+    const auto r = Https(
+        {"get", server.url("/pkg.bin").replace(0, 4, "https"), WineSession::WindowsPath(out)});
+    EXPECT_EQ(r.out,
+              "Schannel\nerror 10091 TLS handshake failed: the server asked to renegotiate the "
+              "session, which the system's TLS cannot do\n")
+        << r.err;
+    EXPECT_FALSE(renegotiated);
+    EXPECT_FALSE(testsupport::PathExists(out));
 }
 
 }  // namespace

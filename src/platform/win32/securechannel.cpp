@@ -378,9 +378,17 @@ struct SecureChannel::Session {
             const SECURITY_STATUS status = api->sspi->InitializeSecurityContextW(
                 &credentials, &context, wideHost.data(), kContextRequest, 0, 0, &inDesc, 0, nullptr,
                 &outDesc, &attributes, &expiry);
+            const bool answered = out.cbBuffer > 0;
             // A failure may come with an alert for the server: it goes out too.
             if (!SendToken(out, "handshake") && !FAILED(status)) return false;
             if (status == SEC_E_INCOMPLETE_MESSAGE) {
+                // Before TLS 1.3 a renegotiation asks the client to speak first. A security
+                // package with nothing to say then cannot renegotiate (Wine's cannot): the
+                // session ends now rather than both sides waiting for each other.
+                if (!first && !read && !answered && inputUsed == 0 && !Tls13())
+                    return Fail(-1,
+                                "TLS handshake failed: the server asked to renegotiate the "
+                                "session, which the system's TLS cannot do");
                 read = true;
                 continue;
             }
@@ -395,6 +403,13 @@ struct SecureChannel::Session {
             if (status == SEC_E_OK) return true;
             read = inputUsed == 0;
         }
+    }
+
+    bool Tls13() {
+        SecPkgContext_ConnectionInfo info{};
+        return api->sspi->QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) ==
+                   SEC_E_OK &&
+               (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0;
     }
 
     // After a handshake (the first one, or a renegotiation): the protocol version, the
