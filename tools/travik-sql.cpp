@@ -9,7 +9,6 @@
 // text); a result without rows prints the number of affected rows. The password comes
 // from TRAVIK_ADMIN_PASSWORD or the terminal. Errors go to standard error with exit
 // status 1; a wrong command line gives 2.
-#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <iterator>
@@ -32,7 +31,7 @@ constexpr const char* kUsage =
     "TRAVIK_ADMIN_PASSWORD ou é pedida no terminal.\n";
 
 void Print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    platform::console::Write(platform::console::Stream::Output, text);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -81,7 +80,6 @@ void RunText(dbclient::TDbConnection& db, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::console::UseUtf8Output();
     auto args = platform::eventloop::CommandLineArguments(argc, argv);
     if (!args.empty()) args.erase(args.begin());
     try {
@@ -110,10 +108,12 @@ int main(int argc, char** argv) {
         RunText(session.Database(), text);
         return 0;
     } catch (const admin::UsageError& error) {
-        std::fprintf(stderr, "travik-sql: %s\n%s", error.what(), kUsage);
+        platform::console::Write(platform::console::Stream::Error,
+                                 "travik-sql: " + std::string(error.what()) + "\n" + kUsage);
         return 2;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+        platform::console::Write(platform::console::Stream::Error,
+                                 std::string(error.what()) + "\n");
         return 1;
     }
 }

@@ -1,5 +1,5 @@
 // The console of the command-line tools: a secret asked on the terminal without echo,
-// and output that the console shows as UTF-8 text.
+// and UTF-8 output that a console shows as the text it is.
 #pragma once
 
 #include <optional>
@@ -12,8 +12,10 @@ namespace platform::console {
 // on (a service, a scheduled task, a test run without one).
 std::optional<std::string> ReadSecret(const std::string& prompt);
 
-// Makes the console show the program's UTF-8 output as text (Windows consoles default
-// to an older code page); nothing to do elsewhere.
-void UseUtf8Output();
+enum class Stream { Output, Error };
+
+// Writes UTF-8 text to standard output or standard error. A Windows console gets it as
+// characters, whatever its code page; a file, a pipe or a POSIX terminal gets the bytes.
+void Write(Stream stream, const std::string& utf8);
 
 }  // namespace platform::console

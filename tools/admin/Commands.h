@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "admin/AdminSession.h"
 #include "admin/CommandLine.h"
+#include "platform/console.h"
 
 namespace admin {
 
@@ -24,12 +24,10 @@ int Fleet(const CommandLine& line, AdminSession& session);
 
 // Report lines on standard output; warnings ("Aviso: ...") on standard error.
 inline void Print(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    platform::console::Write(platform::console::Stream::Output, text);
 }
 inline void Warn(const std::string& text) {
-    std::fputs(("Aviso: " + text + "\n").c_str(), stderr);
-    std::fflush(stderr);
+    platform::console::Write(platform::console::Stream::Error, "Aviso: " + text + "\n");
 }
 
 // Options naming a system or a client: whole numbers that fit the table's INT column.

@@ -218,7 +218,7 @@ void PrintReport(const Report& report, bool csv) {
     // Notes stay out of the comma-separated output, which a script reads.
     for (const auto& note : report.notes) {
         if (csv)
-            std::fputs((note + "\n").c_str(), stderr);
+            platform::console::Write(platform::console::Stream::Error, note + "\n");
         else
             Print("\n" + note + "\n");
     }

@@ -64,7 +64,8 @@ const std::map<std::string, Command>& Commands() {
 }
 
 int UsageFailure(const std::string& problem) {
-    std::fputs(("travik-publish: " + problem + "\n\n" + kUsage).c_str(), stderr);
+    platform::console::Write(platform::console::Stream::Error,
+                             "travik-publish: " + problem + "\n\n" + kUsage);
     return 2;
 }
 
@@ -94,7 +95,8 @@ int RunPublishTool(const std::vector<std::string>& args) {
     } catch (const UsageError& error) {
         return UsageFailure(error.what());
     } catch (const std::exception& error) {
-        std::fputs((std::string(error.what()) + "\n").c_str(), stderr);
+        platform::console::Write(platform::console::Stream::Error,
+                                 std::string(error.what()) + "\n");
         return 1;
     }
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 
 namespace platform::console {
 
@@ -77,6 +78,10 @@ std::optional<std::string> ReadSecret(const std::string& prompt) {
     return secret;
 }
 
-void UseUtf8Output() {}
+void Write(Stream stream, const std::string& utf8) {
+    std::FILE* file = stream == Stream::Output ? stdout : stderr;
+    std::fwrite(utf8.data(), 1, utf8.size(), file);
+    std::fflush(file);
+}
 
 }  // namespace platform::console

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/win32/wide.h"
 
 namespace platform::console {
@@ -62,8 +64,18 @@ std::optional<std::string> ReadSecret(const std::string& prompt) {
     return win32::Narrow(secret);
 }
 
-void UseUtf8Output() {
-    ::SetConsoleOutputCP(CP_UTF8);
+void Write(Stream stream, const std::string& utf8) {
+    std::FILE* file = stream == Stream::Output ? stdout : stderr;
+    std::fflush(file);
+    const HANDLE handle =
+        ::GetStdHandle(stream == Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode)) {
+        Write(handle, win32::Widen(utf8));
+        return;
+    }
+    std::fwrite(utf8.data(), 1, utf8.size(), file);
+    std::fflush(file);
 }
 
 }  // namespace platform::console
