@@ -89,11 +89,13 @@ void TfTravikVersoes::VerificarVersoes(const std::string& versaoAtual,
         outcome.resultado = "erro";
         outcome.mensagem = platform::MessageWithPeriod(error.what());  // as the box shows it
         ReportRunOutcome(App(), outcome);
+        AbortIfCloseRequested(App());  // "Fechar" during the report's wait: no box
         throw;
     }
     if (geral || cliente) {
         outcome.resultado = "ok";
         ReportRunOutcome(App(), outcome);
+        AbortIfCloseRequested(App());  // nor an alert
     }
 }
 

@@ -183,6 +183,39 @@ TEST(ScriptedDatabase, FecharDuringTheWaitEndsTheAgentAtOnce) {
     EXPECT_EQ(db.connections(), 1);
 }
 
+TEST(ScriptedDatabase, FecharDuringTheOutcomeReportsWaitShowsNoAlert) {
+    testsupport::TempDir www("travik-www");
+    testsupport::WriteFile(www / "a.zip", "package a.zip");
+    testsupport::NginxServer web(www.path());
+    const std::string link = web.url("/a.zip");
+    const std::string md5 = agenttest::Md5Sum(www / "a.zip");
+    // A newer general version; every login after the exchange's (the report's) is refused.
+    ScriptedMysql db(
+        {.refuse = [](int index) { return index > 0 ? kTooManyConnections : ""; }},
+        [&](const std::string& statement) {
+            if (statement.rfind("SELECT", 0) == 0 &&
+                statement.find("ORDER BY id ASC") == std::string::npos)
+                return testsupport::mysql::ResultSet(
+                    {{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
+                    {{"1", link, md5, "a.zip", "9000000000000"}});
+            return Answer(statement);
+        });
+    AgentFolder agent;
+    testsupport::Process run(
+        agent.Options(kArgs, db.port(), {{"TRAVIK_DB_RETRY_WAIT_MS", "60000"}}));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (db.connections() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(db.connections(), 2);
+    std::this_thread::sleep_for(300ms);  // the refusal has arrived: the agent waits
+    run.Signal(SIGTERM);
+    const auto r = run.Wait(20s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out + r.err, "");  // no "Download Concluido"
+    EXPECT_EQ(testsupport::ReadFile(agent / "a.zip"), "package a.zip");
+    EXPECT_TRUE(testsupport::PathExists(agent.Ini()));
+}
+
 TEST(ScriptedDatabase, ClosingDuringTheGreetingEndsLikeFechar) {
     // A server that takes the connection and never greets.
     testsupport::ScriptedServer silent(
