@@ -53,7 +53,12 @@ void TfTravikVersoes::BaixarVersao(const std::string& vl_versao, const std::stri
     const std::string arquivo = pasta + nome_versao;
     // The host application reads versao.ini in the ANSI code page: a path that the page
     // cannot hold could not be recorded there, so nothing is downloaded for it.
-    platform::text::Utf8ToAnsi(arquivo);
+    try {
+        platform::text::Utf8ToAnsi(arquivo);
+    } catch (const platform::text::EAnsiConversionError& error) {
+        FalhaDoPacote(nome_versao,
+                      "o arquivo não poderia ser registrado em versao.ini: " + error.Message());
+    }
 
     // What the last attempt learnt: the transfer's failure, or the digest of the file.
     std::string falhaTransferencia;

@@ -108,6 +108,9 @@ class WindowsAgent : public ::testing::Test {
             {7, 7, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote.zip"});
         rows += agenttest::InsertVersion(
             {8, 8, 0, 2, 1, 0, 15, web_->url("/nao-existe.zip"), md5, "pacote.zip"});
+        // A name that the ANSI code page of versao.ini cannot hold.
+        rows += agenttest::InsertVersion(
+            {9, 9, 0, 2, 1, 0, 15, web_->url("/pacote.zip"), md5, "pacote \U0001F600.zip"});
         db_ = agenttest::StartUpdateDatabase(rows);
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
     }
@@ -287,23 +290,34 @@ TEST_F(WindowsAgent, AWholeUpdateRunEndsOnceItsAlertHasGone) {
 TEST_F(WindowsAgent, AFailedPackageEndsInTheErrorBoxWithItsCauseAfterThreeDownloads) {
     std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
     for (char& c : md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (const auto& [sistema, motivo] :
-         {std::pair{2, "Motivo: MD5 esperado " + std::string(32, '0') + ", obtido " + md5 + "."},
-          std::pair{8, "Motivo: o servidor respondeu 404 Not Found (" +
-                           web_->url("/nao-existe.zip") + ")"}}) {
-        SCOPED_TRACE(sistema);
+    const struct {
+        int sistema;
+        std::string nome, motivo;
+        std::size_t downloads;
+    } cases[] = {
+        {2, "pacote.zip", "MD5 esperado " + std::string(32, '0') + ", obtido " + md5 + ".", 3},
+        {8, "pacote.zip",
+         "o servidor respondeu 404 Not Found (" + web_->url("/nao-existe.zip") + ")", 3},
+        {9, "pacote \U0001F600.zip",
+         "o arquivo não poderia ser registrado em versao.ini: The ANSI code page 1252 has no "
+         "character \U0001F600 (U+1F600)",
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sistema);
         WindowsAgentFolder agent;
         const std::size_t mark = web_->AccessLog().size();
-        testsupport::Process run(agent.Options(*wine_, sistema, db_->port()));
-        const std::string box = ReadAndDismissErrorBox(sistema == 8 ? "error-box" : "");
+        testsupport::Process run(agent.Options(*wine_, c.sistema, db_->port()));
+        const std::string box = ReadAndDismissErrorBox(c.sistema == 8 ? "error-box" : "");
         // The first line as before, the cause on the next.
-        EXPECT_NE(box.find("Erro ao fazer o download do arquivo pacote.zip\n" + motivo + "\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            box.find("Erro ao fazer o download do arquivo " + c.nome + "\nMotivo: " + c.motivo),
+            std::string::npos)
             << box;
         const auto r = run.Wait(60s);
         EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_EQ(web_->AccessLogSince(mark).size(), 3u);
-        EXPECT_FALSE(testsupport::PathExists(agent / "pacote.zip"));
+        EXPECT_EQ(web_->AccessLogSince(mark).size(), c.downloads);
+        EXPECT_FALSE(testsupport::PathExists(agent / c.nome));
         EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
     }
 }
