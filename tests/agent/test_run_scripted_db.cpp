@@ -33,6 +33,18 @@ std::string Answer(const std::string& statement) {
 // What a server with no free connection sends instead of its greeting.
 const std::string kTooManyConnections = Packet(0, "\xff" + LE(1040, 2) + "Too many connections");
 
+// A package on a real nginx, and the result set that offers it as a newer version.
+struct NewerPackage {
+    NewerPackage() { testsupport::WriteFile(www / "a.zip", "package a.zip"); }
+    std::string ResultSet() const {
+        return testsupport::mysql::ResultSet(
+            {{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
+            {{"1", web.url("/a.zip"), agenttest::Md5Sum(www / "a.zip"), "a.zip", "9000000000000"}});
+    }
+    testsupport::TempDir www{"travik-www"};
+    testsupport::NginxServer web{www.path()};
+};
+
 }  // namespace
 
 TEST(ScriptedDatabase, StatementsEndWithCrLfOnTheWire) {
@@ -184,22 +196,15 @@ TEST(ScriptedDatabase, FecharDuringTheWaitEndsTheAgentAtOnce) {
 }
 
 TEST(ScriptedDatabase, FecharDuringTheOutcomeReportsWaitShowsNoAlert) {
-    testsupport::TempDir www("travik-www");
-    testsupport::WriteFile(www / "a.zip", "package a.zip");
-    testsupport::NginxServer web(www.path());
-    const std::string link = web.url("/a.zip");
-    const std::string md5 = agenttest::Md5Sum(www / "a.zip");
+    const NewerPackage package;
     // A newer general version; every login after the exchange's (the report's) is refused.
-    ScriptedMysql db(
-        {.refuse = [](int index) { return index > 0 ? kTooManyConnections : ""; }},
-        [&](const std::string& statement) {
-            if (statement.rfind("SELECT", 0) == 0 &&
-                statement.find("ORDER BY id ASC") == std::string::npos)
-                return testsupport::mysql::ResultSet(
-                    {{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
-                    {{"1", link, md5, "a.zip", "9000000000000"}});
-            return Answer(statement);
-        });
+    ScriptedMysql db({.refuse = [](int index) { return index > 0 ? kTooManyConnections : ""; }},
+                     [&](const std::string& statement) {
+                         if (statement.rfind("SELECT", 0) == 0 &&
+                             statement.find("ORDER BY id ASC") == std::string::npos)
+                             return package.ResultSet();
+                         return Answer(statement);
+                     });
     AgentFolder agent;
     testsupport::Process run(
         agent.Options(kArgs, db.port(), {{"TRAVIK_DB_RETRY_WAIT_MS", "60000"}}));
@@ -239,19 +244,12 @@ TEST(ScriptedDatabase, ClosingDuringTheGreetingEndsLikeFechar) {
 }
 
 TEST(ScriptedDatabase, AFailedClientSelectEndsTheRunBeforeAnyDownload) {
-    testsupport::TempDir www("travik-www");
-    testsupport::WriteFile(www / "a.zip", "package a.zip");
-    testsupport::NginxServer web(www.path());
-    const std::string link = web.url("/a.zip");
-    const std::string md5 = agenttest::Md5Sum(www / "a.zip");
+    const NewerPackage package;
     // A newer general version, then the client SELECT interrupted on the server.
     ScriptedMysql db([&](const std::string& statement) {
         if (statement.find("ORDER BY id ASC") != std::string::npos)
             return Packet(1, testsupport::mysql::Error(1317, "Query execution was interrupted"));
-        if (statement.rfind("SELECT", 0) == 0)
-            return testsupport::mysql::ResultSet(
-                {{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
-                {{"1", link, md5, "a.zip", "9000000000000"}});
+        if (statement.rfind("SELECT", 0) == 0) return package.ResultSet();
         return Answer(statement);
     });
     AgentFolder agent;
@@ -259,7 +257,7 @@ TEST(ScriptedDatabase, AFailedClientSelectEndsTheRunBeforeAnyDownload) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "MySQL Error Code: (1317)\r\nQuery execution was interrupted.\n");
-    EXPECT_TRUE(web.AccessLog().empty());
+    EXPECT_TRUE(package.web.AccessLog().empty());
     EXPECT_FALSE(testsupport::PathExists(agent / "a.zip"));
     EXPECT_FALSE(testsupport::PathExists(agent.Ini()));
 }
