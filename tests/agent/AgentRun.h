@@ -143,4 +143,32 @@ inline std::string IniText(const std::string& vlVersao, const std::string& arqui
     return "[ATUALIZACAO]\r\nVERSAO=" + vlVersao + "\r\nARQUIVO=" + arquivo + "\r\n\r\n";
 }
 
+// The two packages of the proxy tests, under links named by `host` (this machine's name:
+// it reaches 127.0.0.1, yet no proxy rule takes it for a loopback name): pacote.zip over
+// http for every client, seguro.zip over https, with a certificate for `host`, for client 42.
+struct ProxiedPackages {
+    explicit ProxiedPackages(const std::string& name) : host(name) {
+        testsupport::WriteFile(www / "pacote.zip", std::string(300000, 'p') + "fim");
+        testsupport::WriteFile(www / "seguro.zip", std::string(200000, 's') + "fim");
+        const auto issued = certs.Issue(host, "DNS:" + host);
+        const testsupport::NginxTls tls{issued.cert, issued.key};
+        web = std::make_unique<testsupport::NginxServer>(www.path());
+        secureWeb = std::make_unique<testsupport::NginxServer>(www.path(), "", &tls);
+        const auto link = [&](const std::string& scheme, const testsupport::NginxServer& s,
+                              const std::string& file) {
+            return scheme + "://" + host + ":" + std::to_string(s.port()) + "/" + file;
+        };
+        db = StartUpdateDatabase(
+            InsertVersion({1, 1, 0, 3, 0, 0, 0, link("http", *web, "pacote.zip"),
+                           Md5Sum(www / "pacote.zip"), "pacote.zip"}) +
+            InsertVersion({2, 1, 42, 3, 0, 0, 1, link("https", *secureWeb, "seguro.zip"),
+                           Md5Sum(www / "seguro.zip"), "seguro.zip"}));
+    }
+    std::string host;
+    testsupport::TempDir www{"travik-www"};
+    testsupport::TestCertificates certs;
+    std::unique_ptr<testsupport::NginxServer> web, secureWeb;
+    std::unique_ptr<testsupport::MariaDbServer> db;
+};
+
 }  // namespace agenttest

@@ -47,47 +47,24 @@ std::string ConnectionSettings(std::uint32_t flags, const std::string& proxy,
 class WindowsProxy : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        host_ = testsupport::LoopbackHostName();
-        www_ = std::make_unique<testsupport::TempDir>("travik-win-proxy");
-        testsupport::WriteFile(*www_ / "pacote.zip", std::string(300000, 'p') + "fim");
-        testsupport::WriteFile(*www_ / "seguro.zip", std::string(200000, 's') + "fim");
-        certs_ = std::make_unique<testsupport::TestCertificates>();
-        const auto issued = certs_->Issue(host_, "DNS:" + host_);
-        const testsupport::NginxTls tls{issued.cert, issued.key};
-        web_ = std::make_unique<testsupport::NginxServer>(www_->path());
-        secureWeb_ = std::make_unique<testsupport::NginxServer>(www_->path(), "", &tls);
+        site_ = std::make_unique<agenttest::ProxiedPackages>(testsupport::LoopbackHostName());
         proxy_ = std::make_unique<testsupport::TinyProxy>();
-        testsupport::WriteFile(*www_ / "proxy.pac",
+        testsupport::WriteFile(site_->www / "proxy.pac",
                                "function FindProxyForURL(url, host) {\n"
                                "  return \"PROXY " +
                                    proxy_->address() + "\";\n}\n");
-        const auto link = [&](const std::string& scheme, const testsupport::NginxServer& s,
-                              const std::string& name) {
-            return scheme + "://" + host_ + ":" + std::to_string(s.port()) + "/" + name;
-        };
-        std::string rows;
-        rows += agenttest::InsertVersion({1, 1, 0, 3, 0, 0, 0, link("http", *web_, "pacote.zip"),
-                                          agenttest::Md5Sum(*www_ / "pacote.zip"), "pacote.zip"});
-        rows += agenttest::InsertVersion({2, 1, 42, 3, 0, 0, 1,
-                                          link("https", *secureWeb_, "seguro.zip"),
-                                          agenttest::Md5Sum(*www_ / "seguro.zip"), "seguro.zip"});
-        db_ = agenttest::StartUpdateDatabase(rows);
 
         wine_ = std::make_unique<WineSession>(TRAVIK_WINDOWS_BUILD_DIR);
-        const std::string der = *certs_ / "ca.der";
-        testsupport::Openssl({"x509", "-in", certs_->ca(), "-outform", "DER", "-out", der});
+        const std::string der = site_->certs / "ca.der";
+        testsupport::Openssl({"x509", "-in", site_->certs.ca(), "-outform", "DER", "-out", der});
         trusted_ = testsupport::Run(wine_->Options(wine_->BuildDir() + "/travik-https.exe",
                                                    {"trust", WineSession::WindowsPath(der)}),
                                     120s);
     }
     static void TearDownTestSuite() {
         wine_.reset();
-        db_.reset();
         proxy_.reset();
-        secureWeb_.reset();
-        web_.reset();
-        certs_.reset();
-        www_.reset();
+        site_.reset();
     }
     void SetUp() override { ASSERT_EQ(trusted_.exitStatus, 0) << trusted_.out << trusted_.err; }
 
@@ -120,7 +97,7 @@ class WindowsProxy : public ::testing::Test {
         testsupport::Process run(
             wine_->Options(dir / "TravikVersoes.exe",
                            {"2000000000000", "2.0", "1", "42", WineSession::WindowsPath(dir / "p")},
-                           {{"TRAVIK_DB_HOST", "127.0.0.1:" + std::to_string(db_->port())},
+                           {{"TRAVIK_DB_HOST", "127.0.0.1:" + std::to_string(site_->db->port())},
                             {"TRAVIK_START_DELAY_MS", "0"}},
                            dir.path()));
         const auto alert = wine_->User({"wait", "TravikVersoesAlert", "", "90000"});
@@ -129,24 +106,22 @@ class WindowsProxy : public ::testing::Test {
         const auto r = run.Wait(60s);
         EXPECT_EQ(r.exitStatus, 0) << r.err;
         EXPECT_EQ(testsupport::ReadFile(dir / "pacote.zip"),
-                  testsupport::ReadFile(*www_ / "pacote.zip"));
+                  testsupport::ReadFile(site_->www / "pacote.zip"));
         EXPECT_EQ(testsupport::ReadFile(dir / "seguro.zip"),
-                  testsupport::ReadFile(*www_ / "seguro.zip"));
+                  testsupport::ReadFile(site_->www / "seguro.zip"));
         auto requests = proxy_->Requests();
         requests.erase(requests.begin(), requests.begin() + static_cast<long>(mark));
         return requests;
     }
     static std::vector<std::string> Expected() {
-        return {"GET http://" + host_ + ":" + std::to_string(web_->port()) + "/pacote.zip HTTP/1.0",
-                "CONNECT " + host_ + ":" + std::to_string(secureWeb_->port()) + " HTTP/1.1"};
+        return {"GET http://" + site_->host + ":" + std::to_string(site_->web->port()) +
+                    "/pacote.zip HTTP/1.0",
+                "CONNECT " + site_->host + ":" + std::to_string(site_->secureWeb->port()) +
+                    " HTTP/1.1"};
     }
 
-    static inline std::string host_;
-    static inline std::unique_ptr<testsupport::TempDir> www_;
-    static inline std::unique_ptr<testsupport::TestCertificates> certs_;
-    static inline std::unique_ptr<testsupport::NginxServer> web_, secureWeb_;
+    static inline std::unique_ptr<agenttest::ProxiedPackages> site_;
     static inline std::unique_ptr<testsupport::TinyProxy> proxy_;
-    static inline std::unique_ptr<testsupport::MariaDbServer> db_;
     static inline std::unique_ptr<WineSession> wine_;
     static inline testsupport::ProcessResult trusted_;
 };
@@ -154,11 +129,12 @@ class WindowsProxy : public ::testing::Test {
 TEST_F(WindowsProxy, TheStaticProxyOfTheInternetSettingsCarriesHttpAndHttps) {
     SetConnectionSettings(ConnectionSettings(0x3, proxy_->address(), "*.intranet.example", ""));
     EXPECT_EQ(RunAgent(), Expected());
-    EXPECT_NE(web_->AccessLog().back().via, "");
+    EXPECT_NE(site_->web->AccessLog().back().via, "");
 }
 
 TEST_F(WindowsProxy, AnAutoConfigScriptChoosesTheProxy) {
-    const std::string script = "http://127.0.0.1:" + std::to_string(web_->port()) + "/proxy.pac";
+    const std::string script =
+        "http://127.0.0.1:" + std::to_string(site_->web->port()) + "/proxy.pac";
     SetConnectionSettings(ConnectionSettings(0x5, "", "", script));
     EXPECT_EQ(RunAgent(), Expected());
 }
