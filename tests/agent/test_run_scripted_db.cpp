@@ -15,8 +15,6 @@
 
 using namespace std::chrono_literals;
 using agenttest::AgentFolder;
-using testsupport::mysql::Col;
-using testsupport::mysql::LE;
 using testsupport::mysql::Ok;
 using testsupport::mysql::Packet;
 using testsupport::mysql::ScriptedMysql;
@@ -30,16 +28,15 @@ std::string Answer(const std::string& statement) {
     return testsupport::mysql::NoNewerVersion(statement);
 }
 
-// What a server with no free connection sends instead of its greeting.
-const std::string kTooManyConnections = Packet(0, "\xff" + LE(1040, 2) + "Too many connections");
+const std::string kTooManyConnections = testsupport::mysql::TooManyConnections();
 
-// A package on a real nginx, and the result set that offers it as a newer version.
+// A package on a real nginx, and the update database's answers that offer it as a newer
+// general version.
 struct NewerPackage {
     NewerPackage() { testsupport::WriteFile(www / "a.zip", "package a.zip"); }
-    std::string ResultSet() const {
-        return testsupport::mysql::ResultSet(
-            {{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
-            {{"1", web.url("/a.zip"), agenttest::Md5Sum(www / "a.zip"), "a.zip", "9000000000000"}});
+    std::string Answer(const std::string& statement) const {
+        return testsupport::mysql::NewerGeneralVersion(statement, web.url("/a.zip"),
+                                                       agenttest::Md5Sum(www / "a.zip"), "a.zip");
     }
     testsupport::TempDir www{"travik-www"};
     testsupport::NginxServer web{www.path()};
@@ -199,12 +196,7 @@ TEST(ScriptedDatabase, FecharDuringTheOutcomeReportsWaitShowsNoAlert) {
     const NewerPackage package;
     // A newer general version; every login after the exchange's (the report's) is refused.
     ScriptedMysql db({.refuse = [](int index) { return index > 0 ? kTooManyConnections : ""; }},
-                     [&](const std::string& statement) {
-                         if (statement.rfind("SELECT", 0) == 0 &&
-                             statement.find("ORDER BY id ASC") == std::string::npos)
-                             return package.ResultSet();
-                         return Answer(statement);
-                     });
+                     [&](const std::string& statement) { return package.Answer(statement); });
     AgentFolder agent;
     testsupport::Process run(
         agent.Options(kArgs, db.port(), {{"TRAVIK_DB_RETRY_WAIT_MS", "60000"}}));
@@ -249,8 +241,7 @@ TEST(ScriptedDatabase, AFailedClientSelectEndsTheRunBeforeAnyDownload) {
     ScriptedMysql db([&](const std::string& statement) {
         if (statement.find("ORDER BY id ASC") != std::string::npos)
             return Packet(1, testsupport::mysql::Error(1317, "Query execution was interrupted"));
-        if (statement.rfind("SELECT", 0) == 0) return package.ResultSet();
-        return Answer(statement);
+        return package.Answer(statement);
     });
     AgentFolder agent;
     const auto r = agent.Run(kArgs, db.port());

@@ -66,6 +66,19 @@ std::string NoNewerVersion(const std::string& statement) {
     return Packet(1, Ok());
 }
 
+std::string NewerGeneralVersion(const std::string& statement, const std::string& link,
+                                const std::string& md5, const std::string& name) {
+    // The client's SELECT is the one ordered by id.
+    if (statement.rfind("SELECT", 0) != 0 || statement.find("ORDER BY id ASC") != std::string::npos)
+        return NoNewerVersion(statement);
+    return ResultSet({{"id"}, {"link_sistema"}, {"md5_arquivo"}, {"nome_versao"}, {"vl_versao"}},
+                     {{"1", link, md5, name, "9000000000000"}});
+}
+
+std::string TooManyConnections() {
+    return Packet(0, "\xff" + LE(1040, 2) + "Too many connections");
+}
+
 std::string Greeting(const std::string& version) {
     std::string greeting = "\x0a" + version + '\0' + LE(7, 4) + "abcdefgh" + '\0';
     greeting += LE(0x8000 | 0x2000 | 0x200 | 0x8 | 0x4 | 0x1, 2) + '\x21' + LE(2, 2) +

@@ -38,5 +38,11 @@ std::string IndexResult(const std::vector<Row>& rows);
 // The answer of an update database without newer versions to the agent's statements (and
 // its query component's SHOW INDEX): empty results, OK for the REPLACE.
 std::string NoNewerVersion(const std::string& statement);
+// The same database with one newer general version (9.0.0.0), the package `name` at
+// `link` with digest `md5`.
+std::string NewerGeneralVersion(const std::string& statement, const std::string& link,
+                                const std::string& md5, const std::string& name);
+// What a server with no free connection sends instead of its greeting (1040).
+std::string TooManyConnections();
 
 }  // namespace testsupport::mysql

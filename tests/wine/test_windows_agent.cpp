@@ -512,6 +512,37 @@ TEST_F(WindowsAgent, LogsInToMySqlServersOfTodayWithTheSystemsRsa) {
     }
 }
 
+// After the package, the outcome report finds the server busy and waits; "Fechar" then
+// ends the agent without the alert, the package kept and recorded.
+TEST_F(WindowsAgent, FecharWhileTheOutcomeReportWaitsShowsNoAlert) {
+    const std::string link = web_->url("/pacote.zip");
+    const std::string md5 = agenttest::Md5Sum(*www_ / "pacote.zip");
+    ScriptedMysql db(
+        {.refuse =
+             [](int index) { return index > 0 ? testsupport::mysql::TooManyConnections() : ""; }},
+        [&](const std::string& statement) {
+            return testsupport::mysql::NewerGeneralVersion(statement, link, md5, "pacote.zip");
+        });
+    WindowsAgentFolder agent;
+    auto options = agent.Options(*wine_, 1, db.port());
+    options.env["TRAVIK_DB_RETRY_WAIT_MS"] = "60000";
+    testsupport::Process run(options);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (db.connections() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(db.connections(), 2);
+    std::this_thread::sleep_for(500ms);  // the refusal has arrived: the agent waits
+    ChooseFechar();
+    EXPECT_NE(wine_->User({"wait", "TravikVersoesAlert", "", "5000"}).exitStatus, 0)
+        << "the alert came after Fechar";
+    const auto r = run.Wait(30s);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(testsupport::ReadFile(agent / "pacote.zip"),
+              testsupport::ReadFile(*www_ / "pacote.zip"));
+    EXPECT_EQ(testsupport::ReadFile(agent.Ini()),
+              agenttest::IniText("9000000000000", WineSession::WindowsPath(agent / "pacote.zip")));
+}
+
 TEST_F(WindowsAgent, ARefusedDatabasePortEndsInTheErrorBoxUntilTheSessionEnds) {
     WindowsAgentFolder agent;
     testsupport::Process run(agent.Options(*wine_, 1, testsupport::FreePort()));
